@@ -1,0 +1,7 @@
+#include "core/driver_state.h"
+
+DriverState Driver = {};
+
+void ResetDriverState() {
+  Driver = DriverState{};
+}

@@ -1,0 +1,25 @@
+// A boot-services pool buffer owned by the operation that needs it and released on every way out.
+#pragma once
+
+#include "uefi/types.h"
+
+class PoolBuffer {
+public:
+  // Allocates Size zero-filled bytes of EfiBootServicesData; Status() tells whether it worked.
+  explicit PoolBuffer(UINTN Size);
+  ~PoolBuffer();
+  PoolBuffer(const PoolBuffer&) = delete;
+  PoolBuffer& operator=(const PoolBuffer&) = delete;
+
+  EFI_STATUS Status() const { return Status_; }
+  UINT8* Data() const { return Data_; }
+  UINTN Size() const { return Size_; }
+
+private:
+  UINT8* Data_ = nullptr;
+  UINTN Size_ = 0;
+  EFI_STATUS Status_ = EFI_SUCCESS;
+};
+
+void ZeroBytes(void* Buffer, UINTN Size);
+void CopyBytes(void* Destination, const void* Source, UINTN Size);

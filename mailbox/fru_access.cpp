@@ -1,0 +1,163 @@
+#include "mailbox/fru_access.h"
+
+#include "core/failure.h"
+#include "core/ipmi.h"
+#include "core/pool.h"
+
+namespace {
+
+UINT8 SmallerCount(UINTN Remaining) {
+  return static_cast<UINT8>(Remaining < FruChunkMax ? Remaining : FruChunkMax);
+}
+
+// One Read or Write FRU Data request, retried while the BMC answers "FRU device busy". Byte 0 of
+// the response is cleared before every attempt so that a failure without a completion code is
+// never taken for a stale busy answer.
+EFI_STATUS SendFruRequest(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 Command,
+                          UINT8* Request, UINT8 RequestSize, UINT8* Response,
+                          UINT8 ResponseCapacity) {
+  for (UINT8 Attempt = 1;; ++Attempt) {
+    Response[0] = 0;
+    UINT8 ResponseSize = ResponseCapacity;
+    EFI_STATUS Status = Transport->SendIpmiCommand(Transport, IpmiNetFnStorage, 0, Command, Request,
+                                                   RequestSize, Response, &ResponseSize);
+    if (!EFI_ERROR(Status)) {
+      return Status;
+    }
+    bool HasCompletion = Status == EFI_DEVICE_ERROR;
+    if (HasCompletion && Response[0] == IpmiCompletionFruBusy) {
+      Delay(FruBusyDelayMicroseconds);
+      if (Attempt < FruBusyAttempts) {
+        continue;
+      }
+      ReportClpFailure();
+      return EFI_ABORTED;
+    }
+    // "Data not present" is an answer the callers expect (for example no such FRU device).
+    if (HasCompletion && Response[0] == IpmiCompletionNotPresent) {
+      return EFI_DEVICE_ERROR;
+    }
+    ReportClpFailure();
+    return Status;
+  }
+}
+
+void FillRequestHead(UINT8* Request, UINT8 FruId, UINT16 Offset) {
+  Request[0] = FruId;
+  Request[1] = static_cast<UINT8>(Offset);
+  Request[2] = static_cast<UINT8>(Offset >> 8);
+}
+
+// Reads one chunk and insists on the full count: a short answer is a failure.
+EFI_STATUS ReadWholeChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
+                          UINT16 Offset, UINT8 Count, UINT8* Response) {
+  EFI_STATUS Status = ReadFruChunk(Transport, Delay, FruId, Offset, Count, Response);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  if (Response[0] != Count) {
+    ReportClpFailure();
+    return EFI_ABORTED;
+  }
+  return EFI_SUCCESS;
+}
+
+} // namespace
+
+EFI_STATUS ReadFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
+                        UINT16 Offset, UINT8 Count, UINT8* Response) {
+  // The response (count + data) must fit the 8-bit response size, and no request carries more
+  // than a chunk.
+  if (Count > FruChunkMax) {
+    return EFI_ABORTED;
+  }
+  UINT8 Request[4];
+  FillRequestHead(Request, FruId, Offset);
+  Request[3] = Count;
+  return SendFruRequest(Transport, Delay, IpmiCmdReadFruData, Request, sizeof(Request), Response,
+                        static_cast<UINT8>(Count + 1));
+}
+
+EFI_STATUS WriteFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
+                         UINT16 Offset, UINT8 Count, const UINT8* Data) {
+  if (Count > FruChunkMax) {
+    return EFI_ABORTED;
+  }
+  UINT8 Request[3 + FruChunkMax];
+  FillRequestHead(Request, FruId, Offset);
+  CopyBytes(Request + 3, Data, Count);
+  UINT8 Response[1];
+  return SendFruRequest(Transport, Delay, IpmiCmdWriteFruData, Request,
+                        static_cast<UINT8>(Count + 3), Response, sizeof(Response));
+}
+
+EFI_STATUS ReadFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
+                        UINT16 Offset, UINT8 Count, UINT8* Destination) {
+  UINT8 Response[FruChunkMax + 1];
+  for (UINTN Position = 0; Position < Count;) {
+    UINT8 Chunk = SmallerCount(Count - Position);
+    EFI_STATUS Status = ReadWholeChunk(Transport, Delay, FruId,
+                                       static_cast<UINT16>(Offset + Position), Chunk, Response);
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+    CopyBytes(Destination + Position, Response + 1, Chunk);
+    Position += Chunk;
+  }
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS UpdateFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
+                          UINT16 Offset, UINT8 Count, const UINT8* Source) {
+  UINT8 Response[FruChunkMax + 1];
+  for (UINTN Position = 0; Position < Count;) {
+    UINT8 Chunk = SmallerCount(Count - Position);
+    UINT16 ChunkOffset = static_cast<UINT16>(Offset + Position);
+    EFI_STATUS Status = ReadWholeChunk(Transport, Delay, FruId, ChunkOffset, Chunk, Response);
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+    for (UINT8 I = 0; I < Chunk; ++I) {
+      if (Response[1 + I] != Source[Position + I]) {
+        Status = WriteFruChunk(Transport, Delay, FruId, ChunkOffset, Chunk, Source + Position);
+        if (EFI_ERROR(Status)) {
+          return Status;
+        }
+        break;
+      }
+    }
+    Position += Chunk;
+  }
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS ReadFruText(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
+                       UINT16 Offset, UINT16* Length, UINT8* Destination, UINT16 Capacity) {
+  UINT8 Response[FruChunkMax + 1];
+  UINT16 Characters = 0;
+  for (UINTN Position = 0; Position < Capacity;) {
+    UINT8 Chunk = SmallerCount(Capacity - Position);
+    EFI_STATUS Status = ReadWholeChunk(Transport, Delay, FruId,
+                                       static_cast<UINT16>(Offset + Position), Chunk, Response);
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+    for (UINT8 I = 0; I < Chunk; ++I) {
+      UINT8 Byte = Response[1 + I];
+      Destination[Position + I] = Byte;
+      if (Byte == 0) {
+        *Length = static_cast<UINT16>(Characters + 1);
+        return EFI_SUCCESS;
+      }
+      ++Characters;
+    }
+    Position += Chunk;
+  }
+  // No NUL within the destination: the text is refused rather than cut or overrun. The buffer is
+  // still left terminated, for any caller that looks at it anyway.
+  if (Capacity > 0) {
+    Destination[Capacity - 1] = 0;
+  }
+  ReportClpFailure();
+  return EFI_ABORTED;
+}

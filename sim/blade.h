@@ -1,0 +1,75 @@
+// The simulated blade: one machine with the firmware, the BMC and the platform around the driver.
+// Tests and tools build a Blade, load the driver into it, make things happen and look at the results.
+//
+//   sim::Blade blade;                       // IPMI, platform information and status codes installed,
+//   blade.Bmc.AddFruDevice(1, 4096);        // the platform variables created zero-filled
+//   blade.LoadDriver();
+//   EXPECT_EQ(blade.Platform.StatusCodes().size(), 0u);
+//
+// Only one Blade exists at a time: the firmware services and the hardware-access functions reach
+// it through Blade::Current().
+#pragma once
+
+#include "sim/bmc.h"
+#include "sim/firmware.h"
+#include "sim/platform.h"
+
+namespace sim {
+
+struct BladeOptions {
+  bool InstallIpmiTransport = true;
+  bool InstallPlatformInfo = true;
+  bool InstallStatusCode = true;
+  bool CreatePlatformVariables = true;  // TalBladeData, both Setup variables, ClpCommandFruIdList
+};
+
+// How one call into the driver (its entry or a notification) ended.
+struct BootOutcome {
+  bool Returned = false;        // the call came back
+  EFI_STATUS Status = 0;        // its status, when it came back with one
+  bool Reset = false;           // ResetSystem ended the boot
+  bool Hang = false;            // the virtual-time watchdog ended the boot
+  std::string HangReason;
+};
+
+class Blade {
+public:
+  Blade();
+  explicit Blade(const BladeOptions& Options);
+  ~Blade();  // reports pool leaks through the problem handler
+  Blade(const Blade&) = delete;
+  Blade& operator=(const Blade&) = delete;
+
+  static Blade& Current();
+
+  sim::Firmware Firmware;
+  sim::Bmc Bmc;
+  sim::Platform Platform;
+
+  // Calls DriverEntry with the simulated image handle and system table.
+  BootOutcome LoadDriver();
+
+  // Installs a protocol on a new handle (or on Handle); notifications run inside the call.
+  BootOutcome InstallProtocol(const EFI_GUID& Guid, void* Interface, EFI_HANDLE* Handle = nullptr);
+
+  // Installs CompletionSignalProtocol with an empty interface on a new handle.
+  BootOutcome InstallCompletionSignal();
+
+  // True once ResetSystem has ended the current boot.
+  bool ResetRequested() const;
+
+  // A new boot: driver-wide state re-initialised, volatile variables gone, the handle database, events
+  // and pool emptied (leaks reported first), the default protocols installed again. The BMC's FRU
+  // contents, non-volatile variables and the clock carry over.
+  void PowerCycle();
+
+private:
+  void Boot();
+  BootOutcome RunGuarded(EFI_STATUS (*Call)(void*), void* Arg);
+  BladeOptions Options_;
+};
+
+// Sets up the platform variables with their documented sizes, zero-filled, as other firmware would.
+void CreatePlatformVariables(VariableStore& Variables);
+
+} // namespace sim

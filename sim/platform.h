@@ -1,0 +1,91 @@
+// The simulated platform around the driver: the platform-information protocol, the input levels,
+// the processor topology and MSRs behind the hardware-access interface, and a status-code listener.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "core/protocols.h"
+#include "hw/hw.h"
+#include "uefi/status_code.h"
+
+namespace sim {
+
+class VirtualClock;
+
+struct StatusCodeRecord {
+  uint64_t Time;
+  EFI_STATUS_CODE_TYPE Type;
+  EFI_STATUS_CODE_VALUE Value;
+  UINT32 Instance;
+  bool HasCallerId;
+  bool HasData;
+};
+
+struct PortAccess {
+  uint64_t Time;
+  UINT16 Port;
+  bool Write;
+  UINT32 Value;
+};
+
+class Platform {
+public:
+  explicit Platform(VirtualClock& Clock);
+  Platform(const Platform&) = delete;
+  Platform& operator=(const Platform&) = delete;
+
+  PLATFORM_INFO_PROTOCOL* PlatformInfo() { return &PlatformInfo_; }
+  EFI_STATUS_CODE_RUNTIME_PROTOCOL* StatusCode() { return &StatusCode_; }
+
+  // Platform information: unset indexes answer 0; a failing index returns its status.
+  void SetInfo(UINTN Index, UINT64 Value) { Info_[Index] = Value; }
+  void FailInfo(UINTN Index, EFI_STATUS Status) { InfoFailures_[Index] = Status; }
+  const std::vector<UINTN>& InfoQueries() const { return InfoQueries_; }
+
+  // 32-bit input level registers (ports 0x50C and 0x548), now or from virtual time At on. Unset
+  // ports read all ones, as an empty I/O port does.
+  void SetPortValue(UINT16 Port, UINT32 Value) { SchedulePortValue(Port, Value, 0); }
+  void SchedulePortValue(UINT16 Port, UINT32 Value, uint64_t At);
+  const std::vector<PortAccess>& PortAccesses() const { return PortAccesses_; }
+
+  // CPUID leaf 0x0B: logical processors per core (sub-leaf 0) and per package (sub-leaf 1).
+  void SetCpuTopology(UINT32 ThreadsPerCore, UINT32 LogicalPerPackage);
+  void SetMsr(UINT32 Msr, UINT64 Value) { Msrs_[Msr] = Value; }
+  UINT64 Msr(UINT32 Msr) const;
+
+  const std::vector<StatusCodeRecord>& StatusCodes() const { return StatusCodes_; }
+
+  // Hardware-access behaviour (the sim's implementation of hw/hw.h calls these).
+  UINT32 PortRead(UINT16 Port, unsigned Width);
+  void PortWrite(UINT16 Port, UINT32 Value, unsigned Width);
+  UINT64 ReadMsr(UINT32 Msr);
+  void WriteMsr(UINT32 Msr, UINT64 Value);
+  CpuidResult RunCpuid(UINT32 Leaf, UINT32 SubLeaf) const;
+
+  // Protocol behaviour.
+  EFI_STATUS Query(UINTN Index, UINT64* Value);
+  EFI_STATUS Report(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value, UINT32 Instance,
+                    EFI_GUID* CallerId, EFI_STATUS_CODE_DATA* Data);
+
+  // Records (status codes, port accesses, queries) are kept across power cycles until cleared.
+  void ClearRecords();
+
+private:
+  VirtualClock& Clock_;
+  PLATFORM_INFO_PROTOCOL PlatformInfo_;
+  EFI_STATUS_CODE_RUNTIME_PROTOCOL StatusCode_;
+  std::map<UINTN, UINT64> Info_;
+  std::map<UINTN, EFI_STATUS> InfoFailures_;
+  std::vector<UINTN> InfoQueries_;
+  std::map<UINT16, std::map<uint64_t, UINT32>> Ports_;  // port -> (from time -> value)
+  std::vector<PortAccess> PortAccesses_;
+  UINT32 ThreadsPerCore_ = 1;
+  UINT32 LogicalPerPackage_ = 4;
+  std::map<UINT32, UINT64> Msrs_;
+  std::vector<StatusCodeRecord> StatusCodes_;
+};
+
+} // namespace sim

@@ -1,0 +1,14 @@
+// Where the simulated blade reports misuse it detects (pool leaks, double frees, bad arguments).
+// Tests install a handler that fails the running test; the tools print to stderr.
+#pragma once
+
+#include <string>
+
+namespace sim {
+
+using ProblemHandler = void (*)(const std::string& Message);
+
+void SetProblemHandler(ProblemHandler Handler);
+void ReportProblem(const std::string& Message);
+
+} // namespace sim
