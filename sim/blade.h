@@ -1,8 +1,9 @@
 // The simulated blade: one machine with the firmware, the BMC and the platform around the driver.
-// Tests and tools build a Blade, load the driver into it, make things happen and look at the results.
+// Tests and tools build a Blade, load the driver into it, make things happen and look at the
+// results.
 //
-//   sim::Blade blade;                       // IPMI, platform information and status codes installed,
-//   blade.Bmc.AddFruDevice(1, 4096);        // the platform variables created zero-filled
+//   sim::Blade blade;                 // IPMI, platform information and status codes installed,
+//   blade.Bmc.AddFruDevice(1, 4096);  // the platform variables created zero-filled
 //   blade.LoadDriver();
 //   EXPECT_EQ(blade.Platform.StatusCodes().size(), 0u);
 //
@@ -20,15 +21,15 @@ struct BladeOptions {
   bool InstallIpmiTransport = true;
   bool InstallPlatformInfo = true;
   bool InstallStatusCode = true;
-  bool CreatePlatformVariables = true;  // TalBladeData, both Setup variables, ClpCommandFruIdList
+  bool CreatePlatformVariables = true; // TalBladeData, both Setup variables, ClpCommandFruIdList
 };
 
 // How one call into the driver (its entry or a notification) ended.
 struct BootOutcome {
-  bool Returned = false;        // the call came back
-  EFI_STATUS Status = 0;        // its status, when it came back with one
-  bool Reset = false;           // ResetSystem ended the boot
-  bool Hang = false;            // the virtual-time watchdog ended the boot
+  bool Returned = false; // the call came back
+  EFI_STATUS Status = 0; // its status, when it came back with one
+  bool Reset = false;    // ResetSystem ended the boot
+  bool Hang = false;     // the virtual-time watchdog ended the boot
   std::string HangReason;
 };
 
@@ -36,7 +37,7 @@ class Blade {
 public:
   Blade();
   explicit Blade(const BladeOptions& Options);
-  ~Blade();  // reports pool leaks through the problem handler
+  ~Blade(); // reports pool leaks through the problem handler
   Blade(const Blade&) = delete;
   Blade& operator=(const Blade&) = delete;
 
@@ -58,15 +59,19 @@ public:
   // True once ResetSystem has ended the current boot.
   bool ResetRequested() const;
 
-  // A new boot: driver-wide state re-initialised, volatile variables gone, the handle database, events
-  // and pool emptied (leaks reported first), the default protocols installed again. The BMC's FRU
-  // contents, non-volatile variables and the clock carry over.
+  // A new boot: driver-wide state re-initialised, volatile variables gone, the handle database,
+  // events and pool emptied (leaks reported first), the default protocols installed again. The
+  // BMC's FRU contents, non-volatile variables and the clock carry over.
   void PowerCycle();
 
 private:
   void Boot();
+  // Runs one call into the driver; a reset or a hang ends it and shows in the outcome.
   BootOutcome RunGuarded(EFI_STATUS (*Call)(void*), void* Arg);
+  // False (with a problem reported) once a reset has ended the boot.
+  bool BootStillRunning(const char* What);
   BladeOptions Options_;
+  bool BootOver_ = false;
 };
 
 // Sets up the platform variables with their documented sizes, zero-filled, as other firmware would.

@@ -15,15 +15,15 @@ namespace sim {
 class VirtualClock;
 
 struct IpmiRequest {
-  uint64_t Time;                  // virtual microseconds when it was sent
+  uint64_t Time; // virtual microseconds when it was sent
   UINT8 NetFn;
   UINT8 Lun;
   UINT8 Cmd;
-  std::vector<uint8_t> Data;      // request bytes
-  UINT8 ResponseCapacity;         // *ResponseDataSize as the caller passed it
-  EFI_STATUS Status;              // what SendIpmiCommand returned
+  std::vector<uint8_t> Data; // request bytes
+  UINT8 ResponseCapacity;    // *ResponseDataSize as the caller passed it
+  EFI_STATUS Status;         // what SendIpmiCommand returned
   UINT8 CompletionCode;
-  std::vector<uint8_t> Response;  // bytes the transport put into the response buffer
+  std::vector<uint8_t> Response; // bytes the transport put into the response buffer
 };
 
 // Which requests an injection applies to; unset fields match anything. FruId and Offset look at the
@@ -59,8 +59,9 @@ public:
   void WriteFru(UINT8 FruId, UINT16 Offset, const std::vector<uint8_t>& Bytes);
   std::vector<uint8_t> ReadFru(UINT8 FruId, UINT16 Offset, size_t Count) const;
 
-  // Answers of the next Times matching requests: a completion code (EFI_DEVICE_ERROR with the code in
-  // byte 0) or a transport status with no answer at all. Injections are consumed in the order given.
+  // Answers of the next Times matching requests: a completion code (EFI_DEVICE_ERROR with the code
+  // in byte 0) or a transport status with no answer at all. Injections are consumed in the order
+  // given.
   void InjectCompletion(UINT8 Code, int Times = 1, const RequestMatch& Match = {});
   void InjectStatus(EFI_STATUS Status, int Times = 1, const RequestMatch& Match = {});
 
@@ -91,9 +92,17 @@ private:
     IPMI_TRANSPORT_PROTOCOL Iface;
     Bmc* Owner;
   };
+  static EFI_STATUS EFIAPI SendThunk(IPMI_TRANSPORT_PROTOCOL* This, UINT8 NetFn, UINT8 Lun,
+                                     UINT8 Cmd, UINT8* Request, UINT8 RequestSize, UINT8* Response,
+                                     UINT8* ResponseSize);
   void ApplyScheduledWrites();
-  UINT8 ReadFruData(const UINT8* Request, UINT8 RequestSize, std::vector<uint8_t>& Out);
-  UINT8 WriteFruData(const UINT8* Request, UINT8 RequestSize, std::vector<uint8_t>& Out);
+  Injection* FindInjection(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request);
+  // The BMC's own answer: the completion code, and the bytes after it in Out.
+  UINT8 Answer(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request,
+               std::vector<uint8_t>& Out);
+  UINT8 FruInventoryInfo(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out);
+  UINT8 ReadFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out);
+  UINT8 WriteFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out);
 
   VirtualClock& Clock_;
   ProtocolBlock Protocol_;

@@ -29,19 +29,31 @@ struct SimulatedHang {
 class VirtualClock {
 public:
   uint64_t Now() const { return Now_; }
+  // Throws SimulatedHang once the current boot has run longer than the watchdog limit.
   void Advance(uint64_t Microseconds);
-  // Virtual time after which the boot counts as hung (default one hour).
+  // How long a boot may run in virtual time before it counts as hung (default one hour).
   void SetWatchdog(uint64_t LimitMicroseconds) { Watchdog_ = LimitMicroseconds; }
+  // A new boot starts now: the watchdog measures from here, so time spent (or hung) in earlier
+  // boots does not count against it.
+  void StartBoot() { BootStart_ = Now_; }
 
 private:
   uint64_t Now_ = 0;
+  uint64_t BootStart_ = 0;
   uint64_t Watchdog_ = 3600ull * 1000 * 1000;
 };
 
 class Pool {
 public:
+  Pool() = default;
+  // Releases what is still live without reporting it: whoever owns the pool calls ReportLeaks when
+  // leaks should be seen.
+  ~Pool();
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+
   void* Allocate(size_t Size, EFI_MEMORY_TYPE Type, EFI_STATUS* Status);
-  EFI_STATUS Free(void* Buffer);  // a double or unknown free is a problem and EFI_INVALID_PARAMETER
+  EFI_STATUS Free(void* Buffer); // a double or unknown free is a problem and EFI_INVALID_PARAMETER
   // The Nth allocation from now (1 = the next) fails with Status.
   void FailAllocation(unsigned Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES);
   size_t LiveCount() const { return Live_.size(); }
@@ -50,9 +62,13 @@ public:
   size_t ReportLeaks(const char* When);
 
 private:
-  std::map<void*, size_t> Live_;
-  std::map<uint64_t, EFI_STATUS> Failures_;  // allocation number -> status
-  uint64_t Total_ = 0;
+  struct Block {
+    size_t Size;
+    uint64_t Number; // which allocation it was, to tell leaks apart
+  };
+  std::map<void*, Block> Live_;
+  std::map<uint64_t, EFI_STATUS> Failures_; // allocation number -> status
+  uint64_t Total_ = 0;                      // allocations asked for, failed ones included
 };
 
 struct VariableWrite {
@@ -73,8 +89,8 @@ public:
   std::optional<std::vector<uint8_t>> Value(const std::u16string& Name, const EFI_GUID& Guid) const;
   UINT32 Attributes(const std::u16string& Name, const EFI_GUID& Guid) const;
 
-  // Failure injection: the next Times reads (or writes) of that variable fail with Status (Times < 0:
-  // every one).
+  // Failure injection: the next Times reads (or writes) of that variable fail with Status; a
+  // negative Times fails every one.
   void FailGet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status, int Times = -1);
   void FailSet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status, int Times = -1);
 
@@ -86,8 +102,8 @@ public:
   // A power cycle: variables without EFI_VARIABLE_NON_VOLATILE are gone.
   void DropVolatile();
 
-  // The services, with firmware semantics: EFI_NOT_FOUND, EFI_BUFFER_TOO_SMALL with the size needed,
-  // DataSize 0 deletes, attributes must match an existing variable's.
+  // The services, with firmware semantics: EFI_NOT_FOUND, EFI_BUFFER_TOO_SMALL with the size
+  // needed, DataSize 0 deletes, attributes must match an existing variable's.
   EFI_STATUS Get(const CHAR16* Name, const EFI_GUID* Guid, UINT32* Attributes, UINTN* DataSize,
                  void* Data);
   EFI_STATUS Set(const CHAR16* Name, const EFI_GUID* Guid, UINT32 Attributes, UINTN DataSize,
@@ -96,7 +112,7 @@ public:
 private:
   struct Key {
     std::u16string Name;
-    std::string Guid;  // the 16 raw bytes
+    std::string Guid; // the 16 raw bytes
     bool operator<(const Key& O) const;
   };
   struct Entry {
@@ -108,6 +124,7 @@ private:
     int Times;
   };
   static Key MakeKey(const std::u16string& Name, const EFI_GUID& Guid);
+  EFI_STATUS Store(const Key& K, UINT32 Attributes, const std::vector<uint8_t>& Data);
   std::map<Key, Entry> Vars_;
   std::map<Key, Failure> GetFailures_, SetFailures_;
   std::map<Key, size_t> Reads_;
@@ -123,9 +140,9 @@ struct ResetRecord {
 // One boot-service call of interest to tests of the entry's order: CreateEvent,
 // RegisterProtocolNotify, LocateProtocol, InstallProtocolInterface and notify runs.
 struct ServiceCall {
-  std::string Service;           // "CreateEvent", "RegisterProtocolNotify", "LocateProtocol", "Notify", ...
-  EFI_GUID Guid{};               // the protocol, where the call names one
-  EFI_EVENT Event = nullptr;     // the event, where the call names one
+  std::string Service; // "CreateEvent", "RegisterProtocolNotify", "LocateProtocol", "Notify", ...
+  EFI_GUID Guid{};     // the protocol, where the call names one
+  EFI_EVENT Event = nullptr; // the event, where the call names one
   EFI_EVENT_NOTIFY Notify = nullptr;
   UINT32 EventType = 0;
   EFI_TPL Tpl = 0;
@@ -157,13 +174,14 @@ public:
   void FailRegisterProtocolNotify(unsigned Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES);
 
   const std::vector<ServiceCall>& Calls() const { return Calls_; }
-  const std::vector<uint64_t>& Stalls() const { return Stalls_; }  // each Stall's microseconds
+  const std::vector<uint64_t>& Stalls() const { return Stalls_; } // each Stall's microseconds
   const std::vector<ResetRecord>& Resets() const { return Resets_; }
   size_t EventCount() const;
   EFI_TPL CurrentTpl() const { return Tpl_; }
 
-  // Empties handles, events, notifications and pool (after reporting leaks); keeps the clock and
-  // the variables (the caller drops volatile ones).
+  // Empties handles, events, notifications and pool (after reporting leaks) and the service-call
+  // record, which names this boot's events; keeps the clock, the stalls, the resets and the
+  // variables (the caller drops volatile ones). The watchdog starts counting again.
   void NewBoot();
 
   // The implementations behind the tables (public so the EFIAPI thunks can reach them).

@@ -34,6 +34,7 @@ struct PortAccess {
 class Platform {
 public:
   explicit Platform(VirtualClock& Clock);
+  ~Platform();
   Platform(const Platform&) = delete;
   Platform& operator=(const Platform&) = delete;
 
@@ -80,7 +81,7 @@ private:
   std::map<UINTN, UINT64> Info_;
   std::map<UINTN, EFI_STATUS> InfoFailures_;
   std::vector<UINTN> InfoQueries_;
-  std::map<UINT16, std::map<uint64_t, UINT32>> Ports_;  // port -> (from time -> value)
+  std::map<UINT16, std::map<uint64_t, UINT32>> Ports_; // port -> (from time -> value)
   std::vector<PortAccess> PortAccesses_;
   UINT32 ThreadsPerCore_ = 1;
   UINT32 LogicalPerPackage_ = 4;

@@ -8,7 +8,9 @@ namespace sim {
 
 using ProblemHandler = void (*)(const std::string& Message);
 
-void SetProblemHandler(ProblemHandler Handler);
+// Installs Handler (nullptr: the default, which prints to stderr) and returns the one it replaces,
+// so a test can catch an expected problem and put the previous handler back.
+ProblemHandler SetProblemHandler(ProblemHandler Handler);
 void ReportProblem(const std::string& Message);
 
 } // namespace sim

@@ -5,7 +5,9 @@
 #include "sim/problems.h"
 
 namespace {
-void FailTest(const std::string& Message) { ADD_FAILURE() << "simulated blade: " << Message; }
+void FailTest(const std::string& Message) {
+  ADD_FAILURE() << "simulated blade: " << Message;
+}
 } // namespace
 
 int main(int argc, char** argv) {

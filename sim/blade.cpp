@@ -1,0 +1,172 @@
+#include "sim/blade.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "core/driver_state.h"
+#include "core/entry.h"
+#include "core/variables.h"
+#include "hw/hw.h"
+#include "sim/firmware_impl.h"
+#include "sim/problems.h"
+
+namespace sim {
+namespace {
+
+// Normally one blade; should a test build a second, the newest one is current until it goes.
+std::vector<Blade*>& BladeStack() {
+  static std::vector<Blade*> Stack;
+  return Stack;
+}
+
+// The driver library is the only user of the hardware-access functions and comes after this
+// library on the link line; naming one here makes the linker take the simulated implementation.
+[[maybe_unused]] __attribute__((used)) UINT32 (*const KeepSimulatedHardware)(UINT16) = PortRead32;
+
+struct InstallRequest {
+  Firmware* Fw;
+  const EFI_GUID* Guid;
+  void* Interface;
+  EFI_HANDLE* Handle;
+};
+
+EFI_STATUS RunInstall(void* Arg) {
+  auto* R = static_cast<InstallRequest*>(Arg);
+  return R->Fw->Install(R->Handle, *R->Guid, R->Interface);
+}
+
+EFI_STATUS RunEntry(void* Arg) {
+  auto* Fw = static_cast<Firmware*>(Arg);
+  return DriverEntry(Fw->ImageHandle(), Fw->SystemTable());
+}
+
+void CreateIfMissing(VariableStore& Variables, const PlatformVariable& Var) {
+  if (!Variables.Exists(Var.Name, Var.Guid)) {
+    Variables.Create(Var.Name, Var.Guid, Var.Attributes, std::vector<uint8_t>(Var.Size, 0));
+  }
+}
+
+} // namespace
+
+void CreatePlatformVariables(VariableStore& Variables) {
+  // CLPFailureFlag is not among them: its absence is how a boot starts.
+  for (const PlatformVariable* Var :
+       {&TalBladeData, &SystemSetup, &ServerSetup, &ClpCommandFruIdList}) {
+    CreateIfMissing(Variables, *Var);
+  }
+}
+
+Blade::Blade() : Blade(BladeOptions{}) {}
+
+Blade::Blade(const BladeOptions& Options)
+    : Bmc(Firmware.Clock), Platform(Firmware.Clock), Options_(Options) {
+  if (!BladeStack().empty()) {
+    ReportProblem("a second blade was built while another one exists");
+  }
+  BladeStack().push_back(this);
+  // A new machine loads a fresh image of the driver.
+  ResetDriverState();
+  if (Options_.CreatePlatformVariables) {
+    CreatePlatformVariables(Firmware.Variables);
+  }
+  Boot();
+}
+
+Blade::~Blade() {
+  Firmware.Pool.ReportLeaks("at end of test");
+  auto& Stack = BladeStack();
+  Stack.erase(std::remove(Stack.begin(), Stack.end(), this), Stack.end());
+}
+
+Blade& Blade::Current() {
+  if (BladeStack().empty()) {
+    ReportProblem("the simulated hardware was used with no blade built");
+    throw std::logic_error("no simulated blade");
+  }
+  return *BladeStack().back();
+}
+
+void Blade::Boot() {
+  struct {
+    bool Wanted;
+    const EFI_GUID& Guid;
+    void* Interface;
+  } const Defaults[] = {
+      {Options_.InstallIpmiTransport, IpmiTransportProtocolGuid, Bmc.Transport()},
+      {Options_.InstallPlatformInfo, PlatformInfoProtocolGuid, Platform.PlatformInfo()},
+      {Options_.InstallStatusCode, EFI_STATUS_CODE_RUNTIME_PROTOCOL_GUID, Platform.StatusCode()},
+  };
+  for (const auto& D : Defaults) {
+    if (D.Wanted) {
+      EFI_HANDLE Handle = nullptr;
+      Firmware.Install(&Handle, D.Guid, D.Interface);
+    }
+  }
+}
+
+bool Blade::BootStillRunning(const char* What) {
+  if (BootOver_) {
+    ReportProblem(std::string(What) + " after a reset ended the boot; power cycle first");
+    return false;
+  }
+  return true;
+}
+
+BootOutcome Blade::RunGuarded(EFI_STATUS (*Call)(void*), void* Arg) {
+  BootOutcome Outcome;
+  const EFI_TPL Tpl = Firmware.CurrentTpl();
+  try {
+    Outcome.Status = Call(Arg);
+    Outcome.Returned = true;
+  } catch (const SimulatedReset&) {
+    Outcome.Reset = true;
+    BootOver_ = true;
+  } catch (const SimulatedHang& Hang) {
+    Outcome.Hang = true;
+    Outcome.HangReason = Hang.Reason;
+  }
+  // A notify function unwound by a reset or a hang never lowered the TPL it ran at.
+  Firmware.I->AbandonTpl(Tpl);
+  return Outcome;
+}
+
+BootOutcome Blade::LoadDriver() {
+  if (!BootStillRunning("LoadDriver")) {
+    return {};
+  }
+  if (Firmware.CurrentTpl() != TPL_APPLICATION) {
+    ReportProblem("the driver is loaded at TPL " + std::to_string(Firmware.CurrentTpl()));
+  }
+  return RunGuarded(RunEntry, &Firmware);
+}
+
+BootOutcome Blade::InstallProtocol(const EFI_GUID& Guid, void* Interface, EFI_HANDLE* Handle) {
+  if (!BootStillRunning("InstallProtocol")) {
+    return {};
+  }
+  EFI_HANDLE NewHandle = nullptr;
+  InstallRequest Request{&Firmware, &Guid, Interface, Handle != nullptr ? Handle : &NewHandle};
+  return RunGuarded(RunInstall, &Request);
+}
+
+BootOutcome Blade::InstallCompletionSignal() {
+  return InstallProtocol(CompletionSignalProtocolGuid, nullptr);
+}
+
+bool Blade::ResetRequested() const {
+  return BootOver_;
+}
+
+void Blade::PowerCycle() {
+  ResetDriverState();
+  Firmware.NewBoot();
+  Firmware.Variables.DropVolatile();
+  // Other firmware creates the volatile platform variables again at every boot.
+  if (Options_.CreatePlatformVariables) {
+    CreatePlatformVariables(Firmware.Variables);
+  }
+  BootOver_ = false;
+  Boot();
+}
+
+} // namespace sim

@@ -1,0 +1,159 @@
+// The IPMI transport of the simulated BMC: tracing, injected answers, and how an answer reaches
+// the caller's response buffer.
+#include "sim/bmc.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "core/ipmi.h"
+#include "sim/firmware.h"
+
+namespace sim {
+namespace {
+
+constexpr UINT8 CompletionOk = 0x00;
+constexpr UINT8 CompletionInvalidCommand = 0xC1;
+constexpr UINT8 CompletionCannotReturnCount = 0xCA;
+constexpr UINT8 IpmiCmdGetFruInventoryAreaInfo = 0x10;
+constexpr UINT8 SupportedRestorePolicies = 0x07; // always off, restore previous, always on
+
+bool IsFruRequest(UINT8 NetFn, UINT8 Cmd) {
+  return NetFn == IpmiNetFnStorage && (Cmd == IpmiCmdGetFruInventoryAreaInfo ||
+                                       Cmd == IpmiCmdReadFruData || Cmd == IpmiCmdWriteFruData);
+}
+
+bool Matches(const RequestMatch& M, UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request) {
+  if ((M.NetFn && *M.NetFn != NetFn) || (M.Cmd && *M.Cmd != Cmd)) {
+    return false;
+  }
+  if (M.FruId && (!IsFruRequest(NetFn, Cmd) || Request.empty() || Request[0] != *M.FruId)) {
+    return false;
+  }
+  if (M.Offset) {
+    const bool HasOffset =
+        IsFruRequest(NetFn, Cmd) && Cmd != IpmiCmdGetFruInventoryAreaInfo && Request.size() >= 3;
+    if (!HasOffset || (Request[1] | (Request[2] << 8)) != *M.Offset) {
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+Bmc::Bmc(VirtualClock& Clock) : Clock_(Clock) {
+  Protocol_.Iface.Reserved = nullptr;
+  Protocol_.Iface.SendIpmiCommand = SendThunk;
+  Protocol_.Owner = this;
+}
+
+EFI_STATUS EFIAPI Bmc::SendThunk(IPMI_TRANSPORT_PROTOCOL* This, UINT8 NetFn, UINT8 Lun, UINT8 Cmd,
+                                 UINT8* Request, UINT8 RequestSize, UINT8* Response,
+                                 UINT8* ResponseSize) {
+  static_assert(offsetof(ProtocolBlock, Iface) == 0, "the interface starts its block");
+  if (This == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  Bmc* Owner = reinterpret_cast<ProtocolBlock*>(This)->Owner;
+  return Owner->Send(NetFn, Lun, Cmd, Request, RequestSize, Response, ResponseSize);
+}
+
+void Bmc::InjectCompletion(UINT8 Code, int Times, const RequestMatch& Match) {
+  Injections_.push_back(Injection{Match, true, Code, EFI_SUCCESS, Times});
+}
+
+void Bmc::InjectStatus(EFI_STATUS Status, int Times, const RequestMatch& Match) {
+  Injections_.push_back(Injection{Match, false, 0, Status, Times});
+}
+
+std::vector<IpmiRequest> Bmc::Requests(UINT8 NetFn, UINT8 Cmd) const {
+  std::vector<IpmiRequest> Found;
+  for (const auto& R : Trace_) {
+    if (R.NetFn == NetFn && R.Cmd == Cmd) {
+      Found.push_back(R);
+    }
+  }
+  return Found;
+}
+
+Bmc::Injection* Bmc::FindInjection(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request) {
+  for (auto& I : Injections_) {
+    if (I.Remaining != 0 && Matches(I.Match, NetFn, Cmd, Request)) {
+      if (I.Remaining > 0) {
+        --I.Remaining;
+      }
+      return &I;
+    }
+  }
+  return nullptr;
+}
+
+UINT8 Bmc::Answer(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request,
+                  std::vector<uint8_t>& Out) {
+  if (NetFn == IpmiNetFnStorage) {
+    switch (Cmd) {
+    case IpmiCmdGetFruInventoryAreaInfo:
+      return FruInventoryInfo(Request, Out);
+    case IpmiCmdReadFruData:
+      return ReadFruData(Request, Out);
+    case IpmiCmdWriteFruData:
+      return WriteFruData(Request, Out);
+    }
+  } else if (NetFn == IpmiNetFnChassis && Cmd == IpmiCmdSetPowerRestorePolicy) {
+    Out.push_back(SupportedRestorePolicies);
+    return CompletionOk;
+  } else if (NetFn == IpmiNetFnOem &&
+             (Cmd == IpmiCmdOemAdapterWait || Cmd == IpmiCmdOemSystemUuid)) {
+    return CompletionOk;
+  }
+  return CompletionInvalidCommand;
+}
+
+EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UINT8 RequestSize,
+                     UINT8* Response, UINT8* ResponseSize) {
+  IpmiRequest R{Clock_.Now(), NetFn, Lun, Cmd, {}, 0, EFI_SUCCESS, CompletionOk, {}};
+  if (Request != nullptr) {
+    R.Data.assign(Request, Request + RequestSize);
+  }
+  R.ResponseCapacity = ResponseSize != nullptr ? *ResponseSize : 0;
+  if (ResponseSize == nullptr || (RequestSize != 0 && Request == nullptr) ||
+      (R.ResponseCapacity != 0 && Response == nullptr)) {
+    R.Status = EFI_INVALID_PARAMETER;
+    Trace_.push_back(R);
+    return R.Status;
+  }
+
+  ApplyScheduledWrites();
+  std::vector<uint8_t> Out;
+  if (Injection* I = FindInjection(NetFn, Cmd, R.Data)) {
+    // An injected answer stands in for the BMC's: the FRU is not touched.
+    if (!I->IsCompletion) {
+      *ResponseSize = 0;
+      R.Status = I->Status;
+      Trace_.push_back(R);
+      return R.Status;
+    }
+    R.CompletionCode = I->Code;
+  } else {
+    R.CompletionCode = Answer(NetFn, Cmd, R.Data, Out);
+  }
+  if (R.CompletionCode == CompletionOk && Out.size() > R.ResponseCapacity) {
+    R.CompletionCode = CompletionCannotReturnCount;
+  }
+
+  if (R.CompletionCode != CompletionOk) {
+    // The code goes into byte 0 only when there is room for it.
+    R.Response.assign(R.ResponseCapacity >= 1 ? 1 : 0, R.CompletionCode);
+    R.Status = EFI_DEVICE_ERROR;
+  } else {
+    R.Response = Out;
+  }
+  if (!R.Response.empty()) {
+    std::memcpy(Response, R.Response.data(), R.Response.size());
+  }
+  *ResponseSize = static_cast<UINT8>(R.Response.size());
+  Trace_.push_back(R);
+  return R.Status;
+}
+
+} // namespace sim

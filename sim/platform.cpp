@@ -1,0 +1,170 @@
+// The simulated platform: platform information, status codes, the input-level ports over virtual
+// time, CPUID topology and MSRs.
+#include "sim/platform.h"
+
+#include <algorithm>
+#include <string>
+
+#include "sim/firmware.h"
+#include "sim/problems.h"
+
+namespace sim {
+namespace {
+
+// Neither protocol passes an interface pointer, so their functions find the platform here: the
+// most recently constructed one still alive.
+std::vector<Platform*>& PlatformStack() {
+  static std::vector<Platform*> Stack;
+  return Stack;
+}
+
+Platform* CurrentPlatform() {
+  if (PlatformStack().empty()) {
+    ReportProblem("a platform protocol was called with no simulated platform alive");
+    return nullptr;
+  }
+  return PlatformStack().back();
+}
+
+EFI_STATUS EFIAPI QueryThunk(UINTN Index, UINT64* Value) {
+  Platform* P = CurrentPlatform();
+  return P != nullptr ? P->Query(Index, Value) : EFI_DEVICE_ERROR;
+}
+
+EFI_STATUS EFIAPI ReportStatusCodeThunk(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value,
+                                        UINT32 Instance, EFI_GUID* CallerId,
+                                        EFI_STATUS_CODE_DATA* Data) {
+  Platform* P = CurrentPlatform();
+  return P != nullptr ? P->Report(Type, Value, Instance, CallerId, Data) : EFI_DEVICE_ERROR;
+}
+
+constexpr UINT32 CpuidMaxLeaf = 0x0B;
+constexpr UINT32 CpuidTopologyLeaf = 0x0B;
+constexpr UINT32 LevelTypeSmt = 1;
+constexpr UINT32 LevelTypeCore = 2;
+
+// Bits of the x2APIC ID taken by Count logical processors: the shift to the next level's ID.
+UINT32 IdBits(UINT32 Count) {
+  UINT32 Bits = 0;
+  while ((1u << Bits) < Count && Bits < 31) {
+    ++Bits;
+  }
+  return Bits;
+}
+
+} // namespace
+
+Platform::Platform(VirtualClock& Clock) : Clock_(Clock) {
+  PlatformInfo_.Query = QueryThunk;
+  StatusCode_.ReportStatusCode = ReportStatusCodeThunk;
+  PlatformStack().push_back(this);
+}
+
+Platform::~Platform() {
+  auto& Stack = PlatformStack();
+  Stack.erase(std::remove(Stack.begin(), Stack.end(), this), Stack.end());
+}
+
+EFI_STATUS Platform::Query(UINTN Index, UINT64* Value) {
+  InfoQueries_.push_back(Index);
+  auto Failure = InfoFailures_.find(Index);
+  if (Failure != InfoFailures_.end()) {
+    return Failure->second;
+  }
+  if (Value == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  auto It = Info_.find(Index);
+  *Value = It != Info_.end() ? It->second : 0;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS Platform::Report(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value, UINT32 Instance,
+                            EFI_GUID* CallerId, EFI_STATUS_CODE_DATA* Data) {
+  StatusCodes_.push_back(
+      StatusCodeRecord{Clock_.Now(), Type, Value, Instance, CallerId != nullptr, Data != nullptr});
+  return EFI_SUCCESS;
+}
+
+void Platform::SchedulePortValue(UINT16 Port, UINT32 Value, uint64_t At) {
+  if ((Port & 3) != 0) {
+    ReportProblem("port " + std::to_string(Port) + " is not a dword register");
+  }
+  Ports_[Port & ~3u][At] = Value;
+}
+
+// Ports are dword registers at dword-aligned addresses. A narrower read takes the bytes of the
+// register it addresses, as the I/O bus does: a 16-bit read of port 0x50E is the upper half of
+// the register at 0x50C.
+UINT32 Platform::PortRead(UINT16 Port, unsigned Width) {
+  UINT32 Register = 0xFFFFFFFFu;
+  auto Timeline = Ports_.find(static_cast<UINT16>(Port & ~3u));
+  if (Timeline != Ports_.end()) {
+    auto After = Timeline->second.upper_bound(Clock_.Now());
+    if (After != Timeline->second.begin()) {
+      Register = std::prev(After)->second;
+    }
+  }
+  UINT32 Value = Register >> ((Port & 3u) * 8);
+  if (Width < 32) {
+    Value &= (1u << Width) - 1;
+  }
+  PortAccesses_.push_back(PortAccess{Clock_.Now(), Port, false, Value});
+  return Value;
+}
+
+// The input levels are driven by the hardware around the blade; a write is recorded and changes
+// nothing.
+void Platform::PortWrite(UINT16 Port, UINT32 Value, unsigned Width) {
+  if (Width < 32) {
+    Value &= (1u << Width) - 1;
+  }
+  PortAccesses_.push_back(PortAccess{Clock_.Now(), Port, true, Value});
+}
+
+void Platform::SetCpuTopology(UINT32 ThreadsPerCore, UINT32 LogicalPerPackage) {
+  ThreadsPerCore_ = ThreadsPerCore;
+  LogicalPerPackage_ = LogicalPerPackage;
+}
+
+UINT64 Platform::Msr(UINT32 Msr) const {
+  auto It = Msrs_.find(Msr);
+  return It != Msrs_.end() ? It->second : 0;
+}
+
+UINT64 Platform::ReadMsr(UINT32 Msr) {
+  return this->Msr(Msr);
+}
+
+void Platform::WriteMsr(UINT32 Msr, UINT64 Value) {
+  Msrs_[Msr] = Value;
+}
+
+// Leaf 0 gives the highest leaf; leaf 0x0B describes the SMT level (sub-leaf 0) and the core level
+// (sub-leaf 1). The processor asking is always x2APIC ID 0.
+CpuidResult Platform::RunCpuid(UINT32 Leaf, UINT32 SubLeaf) const {
+  CpuidResult R{0, 0, 0, 0};
+  if (Leaf == 0) {
+    R.Eax = CpuidMaxLeaf;
+  } else if (Leaf == CpuidTopologyLeaf) {
+    R.Ecx = SubLeaf & 0xFF;
+    if (SubLeaf == 0) {
+      R.Eax = IdBits(ThreadsPerCore_);
+      R.Ebx = ThreadsPerCore_ & 0xFFFF;
+      R.Ecx |= LevelTypeSmt << 8;
+    } else if (SubLeaf == 1) {
+      R.Eax = IdBits(LogicalPerPackage_);
+      R.Ebx = LogicalPerPackage_ & 0xFFFF;
+      R.Ecx |= LevelTypeCore << 8;
+    }
+  }
+  return R;
+}
+
+void Platform::ClearRecords() {
+  StatusCodes_.clear();
+  PortAccesses_.clear();
+  InfoQueries_.clear();
+}
+
+} // namespace sim

@@ -1,0 +1,163 @@
+// The simulated BMC through its IPMI transport: FRU data commands, injected answers, and the
+// BMC's own writes over virtual time.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/ipmi.h"
+#include "sim/bmc.h"
+#include "sim/firmware.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Reply {
+  EFI_STATUS Status;
+  Bytes Response;
+};
+
+class SimBmc : public ::testing::Test {
+protected:
+  SimBmc() {
+    Bmc.AddFruDevice(1, 40);
+    for (size_t I = 0; I < 40; ++I) {
+      Bmc.Fru(1)[I] = static_cast<uint8_t>(I);
+    }
+  }
+
+  Reply Send(UINT8 NetFn, UINT8 Cmd, Bytes Request, UINT8 Capacity = 64) {
+    Bytes Response(Capacity + 8, 0xEE); // slack past the capacity shows any overrun
+    UINT8 Size = Capacity;
+    IPMI_TRANSPORT_PROTOCOL* T = Bmc.Transport();
+    EFI_STATUS Status =
+        T->SendIpmiCommand(T, NetFn, 0, Cmd, Request.data(), static_cast<UINT8>(Request.size()),
+                           Response.data(), &Size);
+    for (size_t I = Capacity; I < Response.size(); ++I) {
+      EXPECT_EQ(Response[I], 0xEE) << "written past the capacity at " << I;
+    }
+    Response.resize(Size);
+    return {Status, Response};
+  }
+  Reply Read(UINT8 Fru, UINT16 Offset, UINT8 Count, UINT8 Capacity = 64) {
+    return Send(IpmiNetFnStorage, IpmiCmdReadFruData,
+                {Fru, static_cast<UINT8>(Offset), static_cast<UINT8>(Offset >> 8), Count},
+                Capacity);
+  }
+  Reply Write(UINT8 Fru, UINT16 Offset, Bytes Data) {
+    Bytes Request{Fru, static_cast<UINT8>(Offset), static_cast<UINT8>(Offset >> 8)};
+    Request.insert(Request.end(), Data.begin(), Data.end());
+    return Send(IpmiNetFnStorage, IpmiCmdWriteFruData, Request);
+  }
+
+  sim::VirtualClock Clock;
+  sim::Bmc Bmc{Clock};
+};
+
+Reply Error(UINT8 Code) {
+  return {EFI_DEVICE_ERROR, {Code}};
+}
+
+bool operator==(const Reply& A, const Reply& B) {
+  return A.Status == B.Status && A.Response == B.Response;
+}
+
+std::ostream& operator<<(std::ostream& Out, const Reply& R) {
+  Out << "status " << std::hex << R.Status << ", response";
+  for (uint8_t B : R.Response) {
+    Out << ' ' << int(B);
+  }
+  return Out;
+}
+
+TEST_F(SimBmc, ReadFruDataAnswers) {
+  struct Case {
+    const char* What;
+    Bytes Request;
+    UINT8 Capacity;
+    Reply Expected;
+  } const Cases[] = {
+      {"inside", {1, 4, 0, 3}, 64, {EFI_SUCCESS, {3, 4, 5, 6}}},
+      {"clamped at the end", {1, 38, 0, 16}, 64, {EFI_SUCCESS, {2, 38, 39}}},
+      {"offset at the end", {1, 40, 0, 1}, 64, Error(0xCC)},
+      {"offset high byte", {1, 4, 1, 1}, 64, Error(0xCC)},
+      {"absent device", {2, 0, 0, 1}, 64, Error(0xCB)},
+      {"short request", {1, 0, 0}, 64, Error(0xC7)},
+      {"long request", {1, 0, 0, 1, 0}, 64, Error(0xC7)},
+      {"response larger than the buffer", {1, 0, 0, 16}, 16, Error(0xCA)},
+      {"no room even for the code", {1, 0, 0, 16}, 0, {EFI_DEVICE_ERROR, {}}},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.What);
+    EXPECT_EQ(Send(IpmiNetFnStorage, IpmiCmdReadFruData, C.Request, C.Capacity), C.Expected);
+  }
+  ASSERT_EQ(Bmc.Trace().size(), std::size(Cases));
+  EXPECT_EQ(Bmc.Trace()[1].CompletionCode, 0);
+  EXPECT_EQ(Bmc.Trace()[2].CompletionCode, 0xCC);
+  EXPECT_EQ(Bmc.Trace()[7].ResponseCapacity, 16);
+}
+
+TEST_F(SimBmc, WriteFruDataAnswersAndClampsAtTheEnd) {
+  EXPECT_EQ(Write(1, 2, {0xA0, 0xA1}), (Reply{EFI_SUCCESS, {2}}));
+  EXPECT_EQ(Write(1, 39, {0xB0, 0xB1, 0xB2}), (Reply{EFI_SUCCESS, {1}}));
+  EXPECT_EQ(Write(1, 40, {0xC0}), Error(0xCC));
+  EXPECT_EQ(Write(3, 0, {0xC0}), Error(0xCB));
+  EXPECT_EQ(Send(IpmiNetFnStorage, IpmiCmdWriteFruData, {1, 0}), Error(0xC7));
+  EXPECT_EQ(Bmc.ReadFru(1, 0, 5), (Bytes{0, 1, 0xA0, 0xA1, 4}));
+  EXPECT_EQ(Bmc.ReadFru(1, 38, 10), (Bytes{38, 0xB0}));
+}
+
+TEST_F(SimBmc, OtherCommandsAreAnsweredAndRecorded) {
+  EXPECT_EQ(Send(IpmiNetFnChassis, IpmiCmdSetPowerRestorePolicy, {3}), (Reply{EFI_SUCCESS, {7}}));
+  EXPECT_EQ(Send(IpmiNetFnOem, IpmiCmdOemAdapterWait, {1}), (Reply{EFI_SUCCESS, {}}));
+  EXPECT_EQ(Send(IpmiNetFnOem, IpmiCmdOemSystemUuid, {}), (Reply{EFI_SUCCESS, {}}));
+  EXPECT_EQ(Send(IpmiNetFnOem, 0x77, {}), Error(0xC1));
+  EXPECT_EQ(Send(0x06, 0x01, {}), Error(0xC1));
+  EXPECT_EQ(Bmc.Requests(IpmiNetFnOem, IpmiCmdOemAdapterWait).size(), 1u);
+  EXPECT_EQ(Bmc.Requests(IpmiNetFnOem, IpmiCmdOemAdapterWait)[0].Data, Bytes{1});
+}
+
+TEST_F(SimBmc, InjectionsApplyInOrderForTheirCounts) {
+  sim::RequestMatch Fru1Offset8;
+  Fru1Offset8.FruId = 1;
+  Fru1Offset8.Offset = 8;
+  Bmc.InjectCompletion(0x81, 2, Fru1Offset8);
+  Bmc.InjectStatus(EFI_TIMEOUT, 1);
+  sim::RequestMatch AnyOem;
+  AnyOem.NetFn = IpmiNetFnOem;
+  Bmc.InjectCompletion(0xC0, -1, AnyOem);
+
+  EXPECT_EQ(Read(1, 8, 1), Error(0x81));
+  EXPECT_EQ(Write(1, 8, {0x55}), Error(0x81)); // an injected answer leaves the FRU alone
+  EXPECT_EQ(Bmc.ReadFru(1, 8, 1), Bytes{8});
+  EXPECT_EQ(Read(1, 8, 1), (Reply{EFI_TIMEOUT, {}})); // the busy answers are used up
+  EXPECT_EQ(Read(1, 8, 1), (Reply{EFI_SUCCESS, {1, 8}}));
+  for (int I = 0; I < 3; ++I) {
+    EXPECT_EQ(Send(IpmiNetFnOem, IpmiCmdOemSystemUuid, {}), Error(0xC0));
+  }
+  EXPECT_EQ(Bmc.Trace()[2].Status, EFI_TIMEOUT);
+}
+
+TEST_F(SimBmc, ScheduledWritesLandAsVirtualTimeReachesThem) {
+  const UINT16 Header = 8;
+  Bmc.HoldMailboxLock(1, Header, 1000);
+  Bmc.ScheduleFruWrite(1, Header + 28, 0, 500); // the BMC yields the turn first
+  EXPECT_EQ(Read(1, Header + 28, 2), (Reply{EFI_SUCCESS, {2, 1, 1}}));
+
+  Clock.Advance(500);
+  EXPECT_EQ(Read(1, Header + 28, 2), (Reply{EFI_SUCCESS, {2, 0, 1}}));
+  Clock.Advance(499);
+  EXPECT_EQ(Bmc.ReadFru(1, Header + 29, 1), Bytes{1});
+  Clock.Advance(1);
+  EXPECT_EQ(Bmc.ReadFru(1, Header + 29, 1), Bytes{0}); // seen before any request applies it
+  EXPECT_EQ(Read(1, Header + 28, 2), (Reply{EFI_SUCCESS, {2, 0, 0}}));
+  EXPECT_EQ(Bmc.Trace().back().Time, 1000u);
+}
+
+TEST_F(SimBmc, LockHeldForeverNeverLetsGo) {
+  Bmc.HoldMailboxLock(1, 0, UINT64_MAX);
+  Clock.Advance(3000ull * 1000 * 1000);
+  EXPECT_EQ(Read(1, 28, 2), (Reply{EFI_SUCCESS, {2, 1, 1}}));
+}
+
+} // namespace
