@@ -6,7 +6,6 @@
 #include "core/driver_state.h"
 #include "core/entry.h"
 #include "core/variables.h"
-#include "hw/hw.h"
 #include "sim/firmware_impl.h"
 #include "sim/problems.h"
 
@@ -18,10 +17,6 @@ std::vector<Blade*>& BladeStack() {
   static std::vector<Blade*> Stack;
   return Stack;
 }
-
-// The driver library is the only user of the hardware-access functions and comes after this
-// library on the link line; naming one here makes the linker take the simulated implementation.
-[[maybe_unused]] __attribute__((used)) UINT32 (*const KeepSimulatedHardware)(UINT16) = PortRead32;
 
 struct InstallRequest {
   Firmware* Fw;

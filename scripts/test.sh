@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Everything CI checks: builds the EFI image, then builds and runs every test in the host build
+# (whose image tests read that image) and again with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
+export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-2}"
+
+# A CMake workflow holds a single configure step, so each build is its own workflow.
+cmake --workflow --preset image
+cmake --workflow --preset host
+cmake --workflow --preset asan
