@@ -10,25 +10,13 @@
 #include "hw/hw.h"
 #include "sim/blade.h"
 #include "sim/problems.h"
+#include "tests/support/problem_log.h"
 
 namespace {
 
+using testing_support::ProblemLog;
+
 constexpr EFI_GUID Trigger = {0x55555555, 0x5555, 0x5555, {5, 5, 5, 5, 5, 5, 5, 5}};
-
-class ProblemLog {
-public:
-  ProblemLog() : Previous_(sim::SetProblemHandler(Record)) { Sink = &Messages; }
-  ~ProblemLog() {
-    sim::SetProblemHandler(Previous_);
-    Sink = nullptr;
-  }
-  std::vector<std::string> Messages;
-
-private:
-  static void Record(const std::string& M) { Sink->push_back(M); }
-  static inline std::vector<std::string>* Sink = nullptr;
-  sim::ProblemHandler Previous_;
-};
 
 EFI_BOOT_SERVICES* Bs(sim::Blade& B) {
   return B.Firmware.SystemTable()->BootServices;

@@ -7,8 +7,11 @@
 
 #include "sim/firmware.h"
 #include "sim/problems.h"
+#include "tests/support/problem_log.h"
 
 namespace {
+
+using testing_support::ProblemLog;
 
 constexpr EFI_GUID GuidA = {0x11111111, 0x1111, 0x1111, {1, 1, 1, 1, 1, 1, 1, 1}};
 constexpr EFI_GUID GuidB = {0x22222222, 0x2222, 0x2222, {2, 2, 2, 2, 2, 2, 2, 2}};
@@ -16,22 +19,6 @@ constexpr EFI_GUID GuidB = {0x22222222, 0x2222, 0x2222, {2, 2, 2, 2, 2, 2, 2, 2}
 EFI_GUID* G(const EFI_GUID& Guid) {
   return const_cast<EFI_GUID*>(&Guid);
 }
-
-// Collects the problems the firmware reports while it lives, instead of failing the test.
-class ProblemLog {
-public:
-  ProblemLog() : Previous_(sim::SetProblemHandler(Record)) { Sink = &Messages; }
-  ~ProblemLog() {
-    sim::SetProblemHandler(Previous_);
-    Sink = nullptr;
-  }
-  std::vector<std::string> Messages;
-
-private:
-  static void Record(const std::string& M) { Sink->push_back(M); }
-  static inline std::vector<std::string>* Sink = nullptr;
-  sim::ProblemHandler Previous_;
-};
 
 class SimFirmware : public ::testing::Test {
 protected:
