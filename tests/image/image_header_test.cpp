@@ -10,6 +10,7 @@
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -84,9 +85,10 @@ public:
     if (Magic != MagicPe32Plus) {
       return "optional header is not PE32+";
     }
-    if (!Read(Optional + 16, EntryPoint) || !Read(Optional + 32, SectionAlignment) ||
-        !Read(Optional + 56, SizeOfImage) || !Read(Optional + 68, Subsystem) ||
-        !Read(Optional + 70, DllCharacteristics) || !Read(Optional + 108, DirectoryCount)) {
+    if (!Read(Optional + 16, EntryPoint) || !Read(Optional + 24, ImageBase) ||
+        !Read(Optional + 32, SectionAlignment) || !Read(Optional + 56, SizeOfImage) ||
+        !Read(Optional + 68, Subsystem) || !Read(Optional + 70, DllCharacteristics) ||
+        !Read(Optional + 108, DirectoryCount)) {
       return "optional header truncated";
     }
     for (uint32_t I = 0; I < DirectoryCount && I < 16; ++I) {
@@ -153,6 +155,7 @@ public:
   uint16_t FileCharacteristics = 0;
   uint16_t Magic = 0;
   uint32_t EntryPoint = 0;
+  uint64_t ImageBase = 0;
   uint32_t SectionAlignment = 0;
   uint32_t SizeOfImage = 0;
   uint16_t Subsystem = 0;
@@ -225,6 +228,24 @@ TEST_F(ImageHeader, EntryPointLiesInExecutableCode) {
                         << " is outside every section";
   EXPECT_NE(S->Characteristics & SectionExecute, 0u)
       << "entry RVA lies in " << S->Name << ", which is not executable";
+}
+
+// The linker's map file (written beside the image) is the only place that still names symbols.
+TEST_F(ImageHeader, EntryPointIsDriverEntry) {
+  std::string MapPath = ImagePath();
+  MapPath.replace(MapPath.size() - 4, 4, ".map");
+  std::ifstream Map(MapPath);
+  ASSERT_TRUE(Map) << MapPath << " not found: the image build writes it beside the image";
+  std::optional<uint64_t> Address;
+  for (std::string Line; std::getline(Map, Line) && !Address;) {
+    std::istringstream Fields(Line);
+    std::string SectionOffset, Symbol, Va;
+    if (Fields >> SectionOffset >> Symbol >> Va && Symbol == "DriverEntry") {
+      Address = std::stoull(Va, nullptr, 16);
+    }
+  }
+  ASSERT_TRUE(Address.has_value()) << "DriverEntry is not in " << MapPath;
+  EXPECT_EQ(Image->EntryPoint, *Address - Image->ImageBase);
 }
 
 TEST_F(ImageHeader, MemoryProtectionsAllowSigning) {
