@@ -11,9 +11,6 @@
 namespace sim {
 namespace {
 
-constexpr UINT8 CompletionOk = 0x00;
-constexpr UINT8 CompletionInvalidCommand = 0xC1;
-constexpr UINT8 CompletionCannotReturnCount = 0xCA;
 constexpr UINT8 IpmiCmdGetFruInventoryAreaInfo = 0x10;
 constexpr UINT8 SupportedRestorePolicies = 0x07; // always off, restore previous, always on
 
@@ -101,17 +98,17 @@ UINT8 Bmc::Answer(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request,
     }
   } else if (NetFn == IpmiNetFnChassis && Cmd == IpmiCmdSetPowerRestorePolicy) {
     Out.push_back(SupportedRestorePolicies);
-    return CompletionOk;
+    return IpmiCompletionOk;
   } else if (NetFn == IpmiNetFnOem &&
              (Cmd == IpmiCmdOemAdapterWait || Cmd == IpmiCmdOemSystemUuid)) {
-    return CompletionOk;
+    return IpmiCompletionOk;
   }
-  return CompletionInvalidCommand;
+  return IpmiCompletionInvalidCommand;
 }
 
 EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UINT8 RequestSize,
                      UINT8* Response, UINT8* ResponseSize) {
-  IpmiRequest R{Clock_.Now(), NetFn, Lun, Cmd, {}, 0, EFI_SUCCESS, CompletionOk, {}};
+  IpmiRequest R{Clock_.Now(), NetFn, Lun, Cmd, {}, 0, EFI_SUCCESS, IpmiCompletionOk, {}};
   if (Request != nullptr) {
     R.Data.assign(Request, Request + RequestSize);
   }
@@ -137,11 +134,11 @@ EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UI
   } else {
     R.CompletionCode = Answer(NetFn, Cmd, R.Data, Out);
   }
-  if (R.CompletionCode == CompletionOk && Out.size() > R.ResponseCapacity) {
-    R.CompletionCode = CompletionCannotReturnCount;
+  if (R.CompletionCode == IpmiCompletionOk && Out.size() > R.ResponseCapacity) {
+    R.CompletionCode = IpmiCompletionCannotReturnCount;
   }
 
-  if (R.CompletionCode != CompletionOk) {
+  if (R.CompletionCode != IpmiCompletionOk) {
     // The code goes into byte 0 only when there is room for it.
     R.Response.assign(R.ResponseCapacity >= 1 ? 1 : 0, R.CompletionCode);
     R.Status = EFI_DEVICE_ERROR;

@@ -1,8 +1,11 @@
 // The BMC's FRU devices: Read and Write FRU Data, and the writes the BMC makes on its own as
 // virtual time passes (its side of the mailbox lock).
 #include <algorithm>
+#include <map>
 #include <string>
 
+#include "core/ipmi.h"
+#include "mailbox/mailbox.h"
 #include "sim/bmc.h"
 #include "sim/firmware.h"
 #include "sim/problems.h"
@@ -10,17 +13,19 @@
 namespace sim {
 namespace {
 
-constexpr UINT8 CompletionOk = 0x00;
-constexpr UINT8 CompletionBadLength = 0xC7;
-constexpr UINT8 CompletionNotPresent = 0xCB;
-constexpr UINT8 CompletionBadField = 0xCC;
+using FruDevices = std::map<UINT8, std::vector<uint8_t>>;
 
-// Mailbox header bytes the lock lives in.
-constexpr UINT16 LockTurnOffset = 28;
-constexpr UINT16 BmcLockFlagOffset = 29;
-
-UINT16 RequestOffset(const std::vector<uint8_t>& Request) {
-  return static_cast<UINT16>(Request[1] | (Request[2] << 8));
+// The device and offset a Read or Write FRU Data request names (FRU id, offset low, offset high),
+// or the completion code that refuses it.
+UINT8 LocateFruData(FruDevices& Frus, const std::vector<uint8_t>& Request,
+                    std::vector<uint8_t>*& Device, size_t& Offset) {
+  auto It = Frus.find(Request[0]);
+  if (It == Frus.end()) {
+    return IpmiCompletionNotPresent;
+  }
+  Device = &It->second;
+  Offset = static_cast<UINT16>(Request[1] | (Request[2] << 8));
+  return Offset < Device->size() ? IpmiCompletionOk : IpmiCompletionBadField;
 }
 
 } // namespace
@@ -105,53 +110,45 @@ void Bmc::ApplyScheduledWrites() {
 
 UINT8 Bmc::FruInventoryInfo(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out) {
   if (Request.size() != 1) {
-    return CompletionBadLength;
+    return IpmiCompletionBadLength;
   }
   auto It = Frus_.find(Request[0]);
   if (It == Frus_.end()) {
-    return CompletionNotPresent;
+    return IpmiCompletionNotPresent;
   }
   const size_t Size = It->second.size();
   Out = {static_cast<uint8_t>(Size), static_cast<uint8_t>(Size >> 8), 0}; // accessed by bytes
-  return CompletionOk;
+  return IpmiCompletionOk;
 }
 
 UINT8 Bmc::ReadFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out) {
   if (Request.size() != 4) {
-    return CompletionBadLength;
+    return IpmiCompletionBadLength;
   }
-  auto It = Frus_.find(Request[0]);
-  if (It == Frus_.end()) {
-    return CompletionNotPresent;
+  std::vector<uint8_t>* Device = nullptr;
+  size_t Offset = 0;
+  if (UINT8 Code = LocateFruData(Frus_, Request, Device, Offset); Code != IpmiCompletionOk) {
+    return Code;
   }
-  const std::vector<uint8_t>& Device = It->second;
-  const size_t Offset = RequestOffset(Request);
-  if (Offset >= Device.size()) {
-    return CompletionBadField;
-  }
-  const size_t Count = std::min<size_t>(Request[3], Device.size() - Offset);
+  const size_t Count = std::min<size_t>(Request[3], Device->size() - Offset);
   Out.push_back(static_cast<uint8_t>(Count));
-  Out.insert(Out.end(), Device.begin() + Offset, Device.begin() + Offset + Count);
-  return CompletionOk;
+  Out.insert(Out.end(), Device->begin() + Offset, Device->begin() + Offset + Count);
+  return IpmiCompletionOk;
 }
 
 UINT8 Bmc::WriteFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out) {
   if (Request.size() < 3) {
-    return CompletionBadLength;
+    return IpmiCompletionBadLength;
   }
-  auto It = Frus_.find(Request[0]);
-  if (It == Frus_.end()) {
-    return CompletionNotPresent;
+  std::vector<uint8_t>* Device = nullptr;
+  size_t Offset = 0;
+  if (UINT8 Code = LocateFruData(Frus_, Request, Device, Offset); Code != IpmiCompletionOk) {
+    return Code;
   }
-  std::vector<uint8_t>& Device = It->second;
-  const size_t Offset = RequestOffset(Request);
-  if (Offset >= Device.size()) {
-    return CompletionBadField;
-  }
-  const size_t Count = std::min(Request.size() - 3, Device.size() - Offset);
-  std::copy(Request.begin() + 3, Request.begin() + 3 + Count, Device.begin() + Offset);
+  const size_t Count = std::min(Request.size() - 3, Device->size() - Offset);
+  std::copy(Request.begin() + 3, Request.begin() + 3 + Count, Device->begin() + Offset);
   Out.push_back(static_cast<uint8_t>(Count));
-  return CompletionOk;
+  return IpmiCompletionOk;
 }
 
 } // namespace sim
