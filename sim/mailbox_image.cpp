@@ -1,6 +1,8 @@
+// Building mailboxes: header, command lists, result area, and the simulated BMC's writes of them.
 #include "sim/mailbox_image.h"
 
-#include <stdexcept>
+#include <algorithm>
+#include <cstdio>
 
 #include "sim/bmc.h"
 
@@ -8,35 +10,103 @@ namespace sim {
 
 namespace {
 
+constexpr size_t HeaderSize = sizeof(MailboxHeader);
+constexpr size_t ResultRecordBytes = ResultRecordSize;
+
 void PutBe16(std::vector<uint8_t>& Bytes, size_t At, UINT16 Value) {
   Bytes[At] = static_cast<uint8_t>(Value >> 8);
   Bytes[At + 1] = static_cast<uint8_t>(Value);
 }
 
-// The header's last word is free for the BMC to use; it makes the 14 words add up to 0.
-void SealChecksum(std::vector<uint8_t>& Header, bool Bad) {
+// The word that makes the 14 header words add up to 0, given the first 13.
+UINT16 ChecksumSeal(const std::vector<uint8_t>& Header) {
   UINT16 Sum = 0;
-  for (size_t I = 0; I + 2 < Header.size(); I += 2) {
+  for (size_t I = 0; I + 2 < HeaderSize; I += 2) {
     Sum = static_cast<UINT16>(Sum + ((Header[I] << 8) | Header[I + 1]));
   }
-  PutBe16(Header, 26, static_cast<UINT16>(0x10000 - Sum + (Bad ? 1 : 0)));
+  return static_cast<UINT16>(0x10000 - Sum);
+}
+
+std::vector<uint8_t> HeaderBytes(const MailboxImage& Image, const MailboxLayout& Layout) {
+  std::vector<uint8_t> Header(HeaderSize, 0);
+  const char Signature[4] = {'$', 'F', 'I', 'P'};
+  std::copy(Signature, Signature + 4, Header.begin());
+  std::copy(Image.HeaderReserved.begin(), Image.HeaderReserved.end(), Header.begin() + 4);
+  for (size_t J = 0; J < MailboxCommandLists; ++J) {
+    PutBe16(Header, 8 + 2 * J, Layout.ListOffsets[J]);
+  }
+  PutBe16(Header, 24, Layout.ResultAreaOffset);
+  // The header's last word is free for the BMC to use; it makes the 14 words add up to 0.
+  PutBe16(Header, 26, Image.ChecksumWord.value_or(ChecksumSeal(Header)));
+  return Header;
+}
+
+std::string Hex4(size_t Value) {
+  char Text[24];
+  std::snprintf(Text, sizeof(Text), "0x%04zX", Value);
+  return Text;
+}
+
+void CheckCommands(size_t ListNumber, const MailboxList& List) {
+  for (size_t I = 0; I < List.Commands.size(); ++I) {
+    const MailboxCommand& C = List.Commands[I];
+    const std::string Where =
+        "list " + std::to_string(ListNumber) + ", command " + std::to_string(I) + ": ";
+    if (C.Id == CommandEndId) {
+      throw MailboxFormatError(Where + "id 0xFFFF ends a list and cannot name a command");
+    }
+    if (C.Text.size() > MailboxTextMax) {
+      throw MailboxFormatError(Where + "text of " + std::to_string(C.Text.size()) +
+                               " characters; a command holds at most 255");
+    }
+    if (C.Text.find('\0') != std::string::npos) {
+      throw MailboxFormatError(Where + "text holds a NUL, which would end it early");
+    }
+  }
+}
+
+struct Piece {
+  std::string Name;
+  size_t Begin;
+  size_t End;
+};
+
+// Every piece must lie inside the image and the 16-bit FRU address space, apart from the others.
+void CheckPieces(std::vector<Piece> Pieces, size_t ImageSize) {
+  for (const Piece& P : Pieces) {
+    if (P.End > FruAddressSpace) {
+      throw MailboxFormatError(P.Name + " at " + Hex4(P.Begin) + " ends at " + Hex4(P.End) +
+                               ", past the FRU offset 65535");
+    }
+    if (P.End > ImageSize) {
+      throw MailboxFormatError(P.Name + " at " + Hex4(P.Begin) + " ends at " + Hex4(P.End) +
+                               ", past the end of the " + std::to_string(ImageSize) +
+                               "-byte image");
+    }
+  }
+  std::sort(Pieces.begin(), Pieces.end(),
+            [](const Piece& A, const Piece& B) { return A.Begin < B.Begin; });
+  for (size_t I = 1; I < Pieces.size(); ++I) {
+    if (Pieces[I].Begin < Pieces[I - 1].End) {
+      throw MailboxFormatError(Pieces[I].Name + " at " + Hex4(Pieces[I].Begin) + " overlaps " +
+                               Pieces[I - 1].Name + " (" + Hex4(Pieces[I - 1].Begin) + ".." +
+                               Hex4(Pieces[I - 1].End - 1) + ")");
+    }
+  }
 }
 
 } // namespace
 
 std::vector<uint8_t> EncodeMailboxHeader(const std::array<UINT16, MailboxCommandLists>& ListOffsets,
                                          UINT16 ResultAreaOffset, bool BadChecksum) {
-  std::vector<uint8_t> Header(sizeof(MailboxHeader), 0);
-  Header[0] = '$';
-  Header[1] = 'F';
-  Header[2] = 'I';
-  Header[3] = 'P';
-  Header[4] = 0x01; // format version, as BMCs fill it; the host ignores it
-  for (size_t J = 0; J < ListOffsets.size(); ++J) {
-    PutBe16(Header, 8 + 2 * J, ListOffsets[J]);
+  MailboxImage Image;
+  MailboxLayout Layout{};
+  Layout.ListOffsets = ListOffsets;
+  Layout.ResultAreaOffset = ResultAreaOffset;
+  std::vector<uint8_t> Header = HeaderBytes(Image, Layout);
+  if (BadChecksum) {
+    PutBe16(Header, 26, static_cast<UINT16>(ChecksumSeal(Header) + 1));
   }
-  PutBe16(Header, 24, ResultAreaOffset);
-  SealChecksum(Header, BadChecksum);
   return Header;
 }
 
@@ -56,48 +126,163 @@ std::vector<uint8_t> EncodeCommandList(const std::vector<MailboxCommand>& Comman
   return Bytes;
 }
 
-MailboxLayout WriteMailbox(Bmc& Bmc, UINT8 FruId, const MailboxContents& Contents) {
-  if (Contents.Lists.size() > MailboxCommandLists) {
-    throw std::invalid_argument("a mailbox holds at most eight command lists");
+MailboxLayout PlaceMailbox(const MailboxImage& Image) {
+  if (Image.Size > FruAddressSpace) {
+    throw MailboxFormatError("an image of " + std::to_string(Image.Size) +
+                             " bytes; a FRU device holds at most 65536");
+  }
+  const size_t Candidate = (Image.HeaderOffset - MailboxFirstOffset) / MailboxStride;
+  if (Image.HeaderOffset < MailboxFirstOffset ||
+      (Image.HeaderOffset - MailboxFirstOffset) % MailboxStride != 0 ||
+      Candidate >= MailboxCandidates) {
+    throw MailboxFormatError("header offset " + std::to_string(Image.HeaderOffset) +
+                             " is none of the candidates 512, 768, ... 2304 the host searches");
   }
   MailboxLayout Layout{};
-  Layout.HeaderOffset = Contents.HeaderOffset;
-  size_t Next = Contents.HeaderOffset + sizeof(MailboxHeader) + 4; // lock bytes and a spare
-  std::vector<std::pair<size_t, std::vector<uint8_t>>> Pieces;
-  for (size_t J = 0; J < Contents.Lists.size(); ++J) {
-    std::vector<uint8_t> List = EncodeCommandList(Contents.Lists[J], Contents.TerminateLists);
-    if (List.empty()) {
+  Layout.HeaderOffset = Image.HeaderOffset;
+  std::vector<Piece> Pieces{
+      {"the header", Image.HeaderOffset, Image.HeaderOffset + HeaderSize + MailboxLockBytes}};
+  // Lists go behind the lock bytes and one spare byte, each behind the previous one.
+  size_t Next = Image.HeaderOffset + HeaderSize + MailboxLockBytes + 1;
+  for (size_t J = 0; J < MailboxCommandLists; ++J) {
+    if (!Image.Lists[J]) {
       continue;
     }
-    Layout.ListOffsets[J] = static_cast<UINT16>(Next);
-    Pieces.emplace_back(Next, std::move(List));
-    Next += Pieces.back().second.size();
+    const MailboxList& List = *Image.Lists[J];
+    CheckCommands(J, List);
+    const size_t Size = EncodeCommandList(List.Commands, List.Terminated).size();
+    const size_t Begin = List.Offset.value_or(Next);
+    if (Begin >= FruAddressSpace || (Begin == 0 && List.Offset)) {
+      throw MailboxFormatError("list " + std::to_string(J) + " at offset " + std::to_string(Begin) +
+                               ": a list lies at 1..65535");
+    }
+    Layout.ListOffsets[J] = static_cast<UINT16>(Begin);
+    Layout.ListSizes[J] = Size;
+    if (Size != 0) {
+      Pieces.push_back({"list " + std::to_string(J), Begin, Begin + Size});
+    }
+    Next = std::max(Next, Begin + Size);
   }
   // BMCs start the result area on a paragraph boundary.
-  size_t ResultArea =
-      Contents.ResultAreaOffset != 0 ? Contents.ResultAreaOffset : (Next + 15) & ~size_t{15};
-  Layout.ResultAreaOffset = Contents.NoResultArea ? 0 : static_cast<UINT16>(ResultArea);
-  Layout.End = ResultArea + ResultListStride * MailboxCommandLists;
-  if (Layout.End > Bmc.Fru(FruId).size() || Layout.End > 0x10000) {
-    throw std::invalid_argument("the mailbox does not fit its FRU device");
+  const size_t ResultArea = Image.ResultAreaOffset.value_or((Next + 15) & ~size_t{15});
+  if (ResultArea >= FruAddressSpace) {
+    throw MailboxFormatError("the result area at " + std::to_string(ResultArea) +
+                             " lies past the FRU offset 65535");
   }
-
-  std::vector<uint8_t> Header =
-      EncodeMailboxHeader(Layout.ListOffsets, Layout.ResultAreaOffset, Contents.BadChecksum);
-  Header.insert(Header.end(), {0, 0, 0}); // LockTurn, BmcLockFlag, HostLockFlag
-  Bmc.WriteFru(FruId, Contents.HeaderOffset, Header);
-  for (const auto& [Offset, Bytes] : Pieces) {
-    Bmc.WriteFru(FruId, static_cast<UINT16>(Offset), Bytes);
+  Layout.ResultAreaOffset = static_cast<UINT16>(ResultArea);
+  Layout.End = Next;
+  if (ResultArea != 0) {
+    Pieces.push_back({"the result area", ResultArea, ResultArea + ResultAreaSize});
+    Layout.End = std::max(Next, ResultArea + ResultAreaSize);
   }
-  Bmc.WriteFru(FruId, static_cast<UINT16>(ResultArea),
-               std::vector<uint8_t>(ResultListStride * MailboxCommandLists, 0xFF));
+  CheckPieces(Pieces, Image.Size);
   return Layout;
+}
+
+MailboxLayout WriteMailboxInto(std::vector<uint8_t>& Bytes, const MailboxImage& Image) {
+  const MailboxLayout Layout = PlaceMailbox(Image);
+  if (Bytes.size() < Image.Size) {
+    throw MailboxFormatError("the mailbox needs " + std::to_string(Image.Size) +
+                             " bytes; the device has " + std::to_string(Bytes.size()));
+  }
+  auto Put = [&Bytes](size_t At, const std::vector<uint8_t>& Piece) {
+    std::copy(Piece.begin(), Piece.end(), Bytes.begin() + At);
+  };
+  std::vector<uint8_t> Header = HeaderBytes(Image, Layout);
+  Header.insert(Header.end(), Image.Lock.begin(), Image.Lock.end());
+  Put(Image.HeaderOffset, Header);
+  for (size_t J = 0; J < MailboxCommandLists; ++J) {
+    if (Image.Lists[J]) {
+      Put(Layout.ListOffsets[J],
+          EncodeCommandList(Image.Lists[J]->Commands, Image.Lists[J]->Terminated));
+    }
+  }
+  if (Layout.ResultAreaOffset != 0) {
+    Put(Layout.ResultAreaOffset, std::vector<uint8_t>(ResultAreaSize, 0xFF));
+  }
+  for (const PlacedResultRecord& R : Image.Results) {
+    if (Layout.ResultAreaOffset == 0) {
+      throw MailboxFormatError("a result record given for a mailbox without a result area");
+    }
+    if (R.List >= MailboxCommandLists || R.Index >= ResultRecordsPerList) {
+      throw MailboxFormatError("result record " + std::to_string(R.Index) + " of list " +
+                               std::to_string(R.List) + ": a result area holds 32 records in " +
+                               "each of lists 0 to 7");
+    }
+    const UINT32 S = R.Record.Status;
+    Put(ResultRecordOffset(Layout.ResultAreaOffset, R.List, R.Index),
+        {static_cast<uint8_t>(R.Record.Id >> 8), static_cast<uint8_t>(R.Record.Id),
+         static_cast<uint8_t>(S), static_cast<uint8_t>(S >> 8), static_cast<uint8_t>(S >> 16),
+         static_cast<uint8_t>(S >> 24)});
+  }
+  return Layout;
+}
+
+std::vector<uint8_t> EncodeMailboxImage(const MailboxImage& Image) {
+  std::vector<uint8_t> Bytes(Image.Size, Image.Fill);
+  WriteMailboxInto(Bytes, Image);
+  for (const RawBytes& Raw : Image.Raw) {
+    if (Raw.Offset + Raw.Bytes.size() > Bytes.size()) {
+      throw MailboxFormatError("raw bytes at " + Hex4(Raw.Offset) + " run past the end of the " +
+                               std::to_string(Bytes.size()) + "-byte image");
+    }
+    std::copy(Raw.Bytes.begin(), Raw.Bytes.end(), Bytes.begin() + Raw.Offset);
+  }
+  return Bytes;
+}
+
+std::string StatusWordName(UINT32 Status) {
+  switch (Status) {
+  case 0x00000E00:
+    return "Done";
+  case 0x0000FD02:
+    return "BadKeyword";
+  case 0x0000F502:
+    return "Refused";
+  case 0xFFFFFFFF:
+    return "not written";
+  }
+  // Adapters answer with their own words; any of these bits means the command failed.
+  return (Status & 0xF0FF) != 0 ? "failed" : "done";
+}
+
+MailboxLayout WriteMailbox(Bmc& Bmc, UINT8 FruId, const MailboxImage& Image) {
+  std::vector<uint8_t> Device = Bmc.ReadFru(FruId, 0, Bmc.Fru(FruId).size());
+  const MailboxLayout Layout = WriteMailboxInto(Device, Image);
+  Bmc.WriteFru(FruId, 0, Device);
+  return Layout;
+}
+
+MailboxLayout WriteMailbox(Bmc& Bmc, UINT8 FruId, const MailboxContents& Contents) {
+  if (Contents.Lists.size() > MailboxCommandLists) {
+    throw MailboxFormatError("a mailbox holds at most eight command lists");
+  }
+  MailboxImage Image;
+  Image.Size = Bmc.Fru(FruId).size();
+  Image.HeaderOffset = Contents.HeaderOffset;
+  for (size_t J = 0; J < Contents.Lists.size(); ++J) {
+    if (!Contents.Lists[J].empty() || Contents.TerminateLists) {
+      Image.Lists[J] = MailboxList{Contents.Lists[J], Contents.TerminateLists, std::nullopt};
+    }
+  }
+  if (Contents.NoResultArea) {
+    Image.ResultAreaOffset = 0;
+  } else if (Contents.ResultAreaOffset != 0) {
+    Image.ResultAreaOffset = Contents.ResultAreaOffset;
+  }
+  if (Contents.BadChecksum) {
+    const MailboxLayout Layout = PlaceMailbox(Image);
+    const std::vector<uint8_t> Header =
+        EncodeMailboxHeader(Layout.ListOffsets, Layout.ResultAreaOffset, /*BadChecksum=*/true);
+    Image.ChecksumWord = static_cast<UINT16>((Header[26] << 8) | Header[27]);
+  }
+  return WriteMailbox(Bmc, FruId, Image);
 }
 
 ResultRecordValue ReadResultRecord(const Bmc& Bmc, UINT8 FruId, UINT16 ResultAreaOffset, UINT8 List,
                                    UINT8 Index) {
   std::vector<uint8_t> B =
-      Bmc.ReadFru(FruId, ResultRecordOffset(ResultAreaOffset, List, Index), ResultRecordSize);
+      Bmc.ReadFru(FruId, ResultRecordOffset(ResultAreaOffset, List, Index), ResultRecordBytes);
   return {
       static_cast<UINT16>((B[0] << 8) | B[1]),
       static_cast<UINT32>(B[2] | (B[3] << 8) | (B[4] << 16) | (static_cast<UINT32>(B[5]) << 24))};
