@@ -23,6 +23,8 @@ typedef int64_t INT64;
 typedef uint64_t UINTN;
 typedef int64_t INTN;
 typedef uint8_t BOOLEAN;
+constexpr BOOLEAN TRUE = 1;
+constexpr BOOLEAN FALSE = 0;
 typedef char CHAR8;
 typedef char16_t CHAR16;
 typedef void VOID;
