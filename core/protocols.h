@@ -47,3 +47,22 @@ constexpr EFI_GUID IpmiTransportProtocolGuid = {
     0x6BB945E8, 0x3743, 0x433E, {0xB9, 0x0E, 0x29, 0xB3, 0x0D, 0x5D, 0xC6, 0x30}};
 constexpr EFI_GUID PlatformInfoProtocolGuid = {
     0x2E65E620, 0x61FB, 0x11DE, {0x9B, 0xA7, 0x00, 0x21, 0x85, 0x14, 0x02, 0x96}};
+
+// Edits one SMBIOS structure in place. The first eight members belong to its provider; the driver
+// uses only the last two, which take no interface pointer. GetStructure hands back a copy in
+// boot-services pool memory that the caller frees; UpdateStructure replaces the structure that has
+// the given handle, which keeps its handle.
+typedef EFI_STATUS(EFIAPI* SMBIOS_EDIT_GET_STRUCTURE)(UINT8 Type, UINT8 Instance, UINT8** Structure,
+                                                      UINT16* Size);
+typedef EFI_STATUS(EFIAPI* SMBIOS_EDIT_UPDATE_STRUCTURE)(UINT16 Handle, UINT8* Structure,
+                                                         UINT16 Size);
+struct SMBIOS_EDIT_PROTOCOL {
+  void* ProviderMembers[8];
+  SMBIOS_EDIT_GET_STRUCTURE GetStructure;
+  SMBIOS_EDIT_UPDATE_STRUCTURE UpdateStructure;
+};
+static_assert(offsetof(SMBIOS_EDIT_PROTOCOL, GetStructure) == 64, "GetStructure");
+static_assert(offsetof(SMBIOS_EDIT_PROTOCOL, UpdateStructure) == 72, "UpdateStructure");
+
+constexpr EFI_GUID SmbiosEditProtocolGuid = {
+    0x5E90A50D, 0x6955, 0x4A49, {0x90, 0x32, 0xDA, 0x38, 0x12, 0xF8, 0xE8, 0xE5}};

@@ -51,6 +51,38 @@ constexpr UINTN PendingMask10DF = 212;
 constexpr UINTN ClpFailurePause = 276;
 } // namespace TalBladeField
 
+// Bits of the UINT16 NetBootFlags field.
+namespace NetBootFlag {
+constexpr UINT16 StorageBootMode = 0x000F; // a whole nibble: 9 iSCSI on, 0xA iSCSI off, 0xE FCoE
+constexpr UINT16 FcPermAddr11 = 0x0010;
+constexpr UINT16 FcPermAddr12 = 0x0020;
+constexpr UINT16 FcPermAddr21 = 0x0040;
+constexpr UINT16 FcPermAddr22 = 0x0100;
+constexpr UINT16 PxePermAddr = 0x0200;
+} // namespace NetBootFlag
+
+// Byte offsets of the SystemSetup fields the driver touches (all single bytes).
+namespace SystemSetupField {
+constexpr UINTN ActiveCore4 = 51;
+constexpr UINTN ActiveCore2 = 56;
+constexpr UINTN ActiveCore6 = 57;
+constexpr UINTN ActiveCoreOther = 58;
+constexpr UINTN Numa = 112;
+constexpr UINTN SasMode = 331;
+constexpr UINTN AcLinkCache = 408;
+constexpr UINTN SwRaid = 448;
+constexpr UINTN ConRedirectAux1 = 512;
+constexpr UINTN ConRedirectAux2 = 513;
+constexpr UINTN ConRedirect = 597;
+constexpr UINTN Sio1Dac = 604;
+constexpr UINTN Iov1Bus1 = 639; // Iov1Bus1..Iov1Bus4 then Iov2Bus1..Iov2Bus4, one byte each
+} // namespace SystemSetupField
+
+// Byte offset of the one ServerSetup field the driver touches.
+namespace ServerSetupField {
+constexpr UINTN AcLink = 2;
+} // namespace ServerSetupField
+
 // Ipl1Device value for a network first boot device.
 constexpr UINT8 Ipl1Network = 8;
 
@@ -84,6 +116,13 @@ EFI_STATUS FindPendingFruId(UINT8* FruId);
 inline UINT32 ReadLe32(const UINT8* P) {
   return static_cast<UINT32>(P[0]) | (static_cast<UINT32>(P[1]) << 8) |
          (static_cast<UINT32>(P[2]) << 16) | (static_cast<UINT32>(P[3]) << 24);
+}
+inline UINT16 ReadLe16(const UINT8* P) {
+  return static_cast<UINT16>(P[0] | (P[1] << 8));
+}
+inline void WriteLe16(UINT8* P, UINT16 V) {
+  P[0] = static_cast<UINT8>(V);
+  P[1] = static_cast<UINT8>(V >> 8);
 }
 inline void WriteLe32(UINT8* P, UINT32 V) {
   P[0] = static_cast<UINT8>(V);

@@ -54,7 +54,7 @@ void CreatePlatformVariables(VariableStore& Variables) {
 Blade::Blade() : Blade(BladeOptions{}) {}
 
 Blade::Blade(const BladeOptions& Options)
-    : Bmc(Firmware.Clock), Platform(Firmware.Clock), Options_(Options) {
+    : Bmc(Firmware.Clock), Platform(Firmware.Clock), Smbios(Firmware.Pool), Options_(Options) {
   if (!BladeStack().empty()) {
     ReportProblem("a second blade was built while another one exists");
   }
@@ -90,6 +90,7 @@ void Blade::Boot() {
       {Options_.InstallIpmiTransport, IpmiTransportProtocolGuid, Bmc.Transport()},
       {Options_.InstallPlatformInfo, PlatformInfoProtocolGuid, Platform.PlatformInfo()},
       {Options_.InstallStatusCode, EFI_STATUS_CODE_RUNTIME_PROTOCOL_GUID, Platform.StatusCode()},
+      {Options_.InstallSmbiosEdit, SmbiosEditProtocolGuid, Smbios.Protocol()},
   };
   for (const auto& D : Defaults) {
     if (D.Wanted) {

@@ -14,6 +14,7 @@
 #include "sim/bmc.h"
 #include "sim/firmware.h"
 #include "sim/platform.h"
+#include "sim/smbios.h"
 
 namespace sim {
 
@@ -21,6 +22,7 @@ struct BladeOptions {
   bool InstallIpmiTransport = true;
   bool InstallPlatformInfo = true;
   bool InstallStatusCode = true;
+  bool InstallSmbiosEdit = true;
   bool CreatePlatformVariables = true; // TalBladeData, both Setup variables, ClpCommandFruIdList
 };
 
@@ -46,6 +48,7 @@ public:
   sim::Firmware Firmware;
   sim::Bmc Bmc;
   sim::Platform Platform;
+  sim::Smbios Smbios;
 
   // Calls DriverEntry with the simulated image handle and system table.
   BootOutcome LoadDriver();

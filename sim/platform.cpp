@@ -38,7 +38,6 @@ EFI_STATUS EFIAPI ReportStatusCodeThunk(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CO
   return P != nullptr ? P->Report(Type, Value, Instance, CallerId, Data) : EFI_DEVICE_ERROR;
 }
 
-constexpr UINT32 CpuidMaxLeaf = 0x0B;
 constexpr UINT32 CpuidTopologyLeaf = 0x0B;
 constexpr UINT32 LevelTypeSmt = 1;
 constexpr UINT32 LevelTypeCore = 2;
@@ -144,8 +143,12 @@ void Platform::WriteMsr(UINT32 Msr, UINT64 Value) {
 // (sub-leaf 1). The processor asking is always x2APIC ID 0.
 CpuidResult Platform::RunCpuid(UINT32 Leaf, UINT32 SubLeaf) const {
   CpuidResult R{0, 0, 0, 0};
+  if (Leaf > MaxCpuidLeaf_) {
+    // Like Intel processors: a leaf past the highest answers as the highest basic leaf.
+    return RunCpuid(MaxCpuidLeaf_, SubLeaf);
+  }
   if (Leaf == 0) {
-    R.Eax = CpuidMaxLeaf;
+    R.Eax = MaxCpuidLeaf_;
   } else if (Leaf == CpuidTopologyLeaf) {
     R.Ecx = SubLeaf & 0xFF;
     if (SubLeaf == 0) {

@@ -54,6 +54,8 @@ public:
 
   // CPUID leaf 0x0B: logical processors per core (sub-leaf 0) and per package (sub-leaf 1).
   void SetCpuTopology(UINT32 ThreadsPerCore, UINT32 LogicalPerPackage);
+  // Highest basic CPUID leaf (0x0B by default); below 0x0B the processor has no topology leaf.
+  void SetCpuidMaxLeaf(UINT32 Leaf) { MaxCpuidLeaf_ = Leaf; }
   void SetMsr(UINT32 Msr, UINT64 Value) { Msrs_[Msr] = Value; }
   UINT64 Msr(UINT32 Msr) const;
 
@@ -83,6 +85,7 @@ private:
   std::vector<UINTN> InfoQueries_;
   std::map<UINT16, std::map<uint64_t, UINT32>> Ports_; // port -> (from time -> value)
   std::vector<PortAccess> PortAccesses_;
+  UINT32 MaxCpuidLeaf_ = 0x0B;
   UINT32 ThreadsPerCore_ = 1;
   UINT32 LogicalPerPackage_ = 4;
   std::map<UINT32, UINT64> Msrs_;
