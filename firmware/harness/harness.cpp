@@ -1,0 +1,424 @@
+// The test harness: an EFI application that OVMF boots from the virtual FAT drive. It carries out
+// the scenario file beside it (firmware/harness/scenario.h) and reports what it saw on the debug
+// console port, which QEMU writes into a host file for the runner to check.
+//
+// Before anything is loaded it listens for status codes and wraps ResetSystem, so that a driver
+// that resets the machine still gets everything reported first.
+#include "core/protocols.h"
+#include "firmware/common/ipmi_kcs.h"
+#include "firmware/common/pi_protocols.h"
+#include "firmware/common/port_io_x86.h"
+#include "firmware/common/standin_config.h"
+#include "firmware/harness/report_writer.h"
+#include "firmware/harness/scenario.h"
+
+namespace {
+
+constexpr UINT16 DebugConsolePort = 0x402;
+constexpr UINTN MaxWatches = 16;
+constexpr UINTN MaxReadbacks = 16;
+constexpr UINTN MaxCodes = 64;
+constexpr UINTN ScenarioFileMax = 64 * 1024;
+constexpr UINTN DevicePathMax = 4096;
+constexpr UINT8 FruReadChunk = 16;
+
+struct Watch {
+  CHAR16 Name[ScenarioNameMax];
+  EFI_GUID Guid;
+  UINTN Size;
+};
+
+struct Readback {
+  UINT8 Fru;
+  UINT16 Offset;
+  UINT16 Count;
+};
+
+struct StatusCode {
+  EFI_STATUS_CODE_TYPE Type;
+  EFI_STATUS_CODE_VALUE Value;
+  UINT32 Instance;
+};
+
+struct HarnessState {
+  EFI_HANDLE Image;
+  EFI_BOOT_SERVICES* Bs;
+  EFI_RUNTIME_SERVICES* Rt;
+  EFI_RESET_SYSTEM FirmwareReset;
+  PlatformInfoAnswers Answers;
+  Watch Watches[MaxWatches];
+  UINTN WatchCount;
+  Readback Readbacks[MaxReadbacks];
+  UINTN ReadbackCount;
+  // Filled by the status-code listener, which the firmware may call at any TPL.
+  StatusCode Codes[MaxCodes];
+  volatile UINTN CodesSeen;
+  Directive Current;
+  UINT8 Scratch[ScenarioDataMax];
+};
+
+HarnessState H;
+
+void DebugConsoleSink(void*, char C) {
+  PortWrite8(DebugConsolePort, static_cast<UINT8>(C));
+}
+
+ReportWriter Report(DebugConsoleSink, nullptr);
+
+void ReportError(const char* What, EFI_STATUS Status) {
+  Report.Word("error").Word(What).Status(Status).End();
+}
+
+EFI_STATUS EFIAPI RecordStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value,
+                                   UINT32 Instance, EFI_GUID*, EFI_STATUS_CODE_DATA*) {
+  const UINTN Index = H.CodesSeen;
+  if (Index < MaxCodes) {
+    H.Codes[Index] = StatusCode{Type, Value, Instance};
+  }
+  H.CodesSeen = Index + 1;
+  return EFI_SUCCESS;
+}
+
+// Reads Count FRU bytes over KCS in Read FRU Data requests of at most 16 bytes.
+EFI_STATUS ReadFru(UINT8 Fru, UINT16 Offset, UINT16 Count, UINT8* Out) {
+  const KcsPorts Ports = X86KcsPorts(H.Bs);
+  for (UINT16 Done = 0; Done < Count;) {
+    const UINT8 Chunk =
+        Count - Done < FruReadChunk ? static_cast<UINT8>(Count - Done) : FruReadChunk;
+    const UINT16 At = static_cast<UINT16>(Offset + Done);
+    UINT8 Request[4] = {Fru, static_cast<UINT8>(At), static_cast<UINT8>(At >> 8), Chunk};
+    UINT8 Response[FruReadChunk + 1];
+    UINT8 Size = sizeof(Response);
+    EFI_STATUS Status = IpmiKcsSend(Ports, KcsDefaultLimits, 0x0A, 0, 0x11, Request,
+                                    sizeof(Request), Response, &Size);
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+    if (Size != Chunk + 1 || Response[0] != Chunk) {
+      return EFI_BAD_BUFFER_SIZE;
+    }
+    for (UINT8 I = 0; I < Chunk; ++I) {
+      Out[Done + I] = Response[1 + I];
+    }
+    Done = static_cast<UINT16>(Done + Chunk);
+  }
+  return EFI_SUCCESS;
+}
+
+void ReportFru(const char* Tag, const Readback& R) {
+  const EFI_STATUS Status = ReadFru(R.Fru, R.Offset, R.Count, H.Scratch);
+  Report.Word("fru").Word(Tag).Decimal(R.Fru).Decimal(R.Offset).Status(Status);
+  Report.Bytes(H.Scratch, EFI_ERROR(Status) ? 0 : R.Count).End();
+}
+
+void ReportVariable(const char* Tag, Watch& W) {
+  UINTN Size = W.Size;
+  const EFI_STATUS Status = H.Rt->GetVariable(W.Name, &W.Guid, nullptr, &Size, H.Scratch);
+  Report.Word("var").Word(Tag).Name(W.Name).Guid(W.Guid).Status(Status);
+  Report.Bytes(H.Scratch, EFI_ERROR(Status) ? 0 : Size).End();
+}
+
+void Snapshot(const char* Tag) {
+  Report.Word("snapshot").Word(Tag).End();
+  for (UINTN I = 0; I < H.ReadbackCount; ++I) {
+    ReportFru(Tag, H.Readbacks[I]);
+  }
+  for (UINTN I = 0; I < H.WatchCount; ++I) {
+    ReportVariable(Tag, H.Watches[I]);
+  }
+  const UINTN Seen = H.CodesSeen;
+  Report.Word("codes").Word(Tag).Decimal(Seen).End();
+  for (UINTN I = 0; I < Seen && I < MaxCodes; ++I) {
+    Report.Word("code").Word(Tag).Decimal(I).Hex(H.Codes[I].Type, 8).Hex(H.Codes[I].Value, 8);
+    Report.Decimal(H.Codes[I].Instance).End();
+  }
+}
+
+void Finish() {
+  const UINTN Lines = Report.Lines();
+  Report.Word("end").Decimal(Lines).End();
+}
+
+// Whatever resets the machine, the run's observations go out first.
+void EFIAPI ReportingReset(EFI_RESET_TYPE Type, EFI_STATUS Status, UINTN DataSize, void* Data) {
+  Report.Word("reset").Decimal(Type).Status(Status).End();
+  Snapshot("reset");
+  Finish();
+  H.FirmwareReset(Type, Status, DataSize, Data);
+}
+
+void WrapResetSystem() {
+  H.FirmwareReset = H.Rt->ResetSystem;
+  H.Rt->ResetSystem = ReportingReset;
+  // Keep the table's checksum honest for anyone who verifies it.
+  H.Rt->Hdr.CRC32 = 0;
+  UINT32 Crc = 0;
+  if (!EFI_ERROR(H.Bs->CalculateCrc32(H.Rt, H.Rt->Hdr.HeaderSize, &Crc))) {
+    H.Rt->Hdr.CRC32 = Crc;
+  }
+}
+
+void ListenForStatusCodes() {
+  EFI_RSC_HANDLER_PROTOCOL* Router = nullptr;
+  EFI_STATUS Status = H.Bs->LocateProtocol(GuidPointer(EFI_RSC_HANDLER_PROTOCOL_GUID), nullptr,
+                                           reinterpret_cast<void**>(&Router));
+  if (!EFI_ERROR(Status)) {
+    Status = Router->Register(RecordStatusCode, TPL_HIGH_LEVEL);
+  }
+  if (EFI_ERROR(Status)) {
+    ReportError("status-code-listener", Status);
+  }
+}
+
+EFI_STATUS WritePlatformAnswers() {
+  return H.Rt->SetVariable(
+      const_cast<CHAR16*>(PlatformInfoAnswersName), GuidPointer(StandInConfigGuid),
+      EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, sizeof(H.Answers), &H.Answers);
+}
+
+void CopyName(CHAR16 (&To)[ScenarioNameMax], const CHAR16 (&From)[ScenarioNameMax]) {
+  for (UINTN I = 0; I < ScenarioNameMax; ++I) {
+    To[I] = From[I];
+  }
+}
+
+bool AddWatch(const Directive& D, UINTN Size) {
+  if (H.WatchCount == MaxWatches) {
+    return false;
+  }
+  Watch& W = H.Watches[H.WatchCount++];
+  CopyName(W.Name, D.Name);
+  W.Guid = D.Guid;
+  W.Size = Size;
+  return true;
+}
+
+EFI_LOADED_IMAGE_PROTOCOL* LoadedImage(EFI_HANDLE Image) {
+  EFI_LOADED_IMAGE_PROTOCOL* Loaded = nullptr;
+  EFI_STATUS Status = H.Bs->HandleProtocol(Image, GuidPointer(EFI_LOADED_IMAGE_PROTOCOL_GUID),
+                                           reinterpret_cast<void**>(&Loaded));
+  return EFI_ERROR(Status) ? nullptr : Loaded;
+}
+
+UINTN NodeLength(const EFI_DEVICE_PATH_PROTOCOL* Node) {
+  return Node->Length[0] | (Node->Length[1] << 8);
+}
+
+// Bytes of a device path before its end node; 0 when it is malformed or implausibly long.
+UINTN DevicePathSize(const EFI_DEVICE_PATH_PROTOCOL* Path) {
+  UINTN Size = 0;
+  const UINT8* At = reinterpret_cast<const UINT8*>(Path);
+  for (;;) {
+    const auto* Node = reinterpret_cast<const EFI_DEVICE_PATH_PROTOCOL*>(At + Size);
+    if (Node->Type == END_DEVICE_PATH_TYPE && Node->SubType == END_ENTIRE_DEVICE_PATH_SUBTYPE) {
+      return Size;
+    }
+    const UINTN Length = NodeLength(Node);
+    if (Length < sizeof(EFI_DEVICE_PATH_PROTOCOL) || Size + Length > DevicePathMax) {
+      return 0;
+    }
+    Size += Length;
+  }
+}
+
+// The device path of File on the harness's own volume, in pool memory the caller frees.
+EFI_DEVICE_PATH_PROTOCOL* FilePathOnOwnVolume(const CHAR16* File) {
+  EFI_LOADED_IMAGE_PROTOCOL* Self = LoadedImage(H.Image);
+  EFI_DEVICE_PATH_PROTOCOL* Volume = nullptr;
+  if (Self == nullptr ||
+      EFI_ERROR(H.Bs->HandleProtocol(Self->DeviceHandle, GuidPointer(EFI_DEVICE_PATH_PROTOCOL_GUID),
+                                     reinterpret_cast<void**>(&Volume)))) {
+    return nullptr;
+  }
+  const UINTN Prefix = DevicePathSize(Volume);
+  UINTN Units = 0;
+  while (File[Units] != 0) {
+    ++Units;
+  }
+  const UINTN FileNode = sizeof(EFI_DEVICE_PATH_PROTOCOL) + 2 * (Units + 1);
+  const UINTN Total = Prefix + FileNode + sizeof(EFI_DEVICE_PATH_PROTOCOL);
+  void* Buffer = nullptr;
+  if (Prefix == 0 || EFI_ERROR(H.Bs->AllocatePool(EfiBootServicesData, Total, &Buffer))) {
+    return nullptr;
+  }
+  UINT8* Out = static_cast<UINT8*>(Buffer);
+  const UINT8* In = reinterpret_cast<const UINT8*>(Volume);
+  for (UINTN I = 0; I < Prefix; ++I) {
+    Out[I] = In[I];
+  }
+  UINT8* Node = Out + Prefix;
+  Node[0] = MEDIA_DEVICE_PATH;
+  Node[1] = MEDIA_FILEPATH_DP;
+  Node[2] = static_cast<UINT8>(FileNode);
+  Node[3] = static_cast<UINT8>(FileNode >> 8);
+  for (UINTN I = 0; I <= Units; ++I) {
+    Node[4 + 2 * I] = static_cast<UINT8>(File[I]);
+    Node[5 + 2 * I] = static_cast<UINT8>(File[I] >> 8);
+  }
+  UINT8* End = Node + FileNode;
+  End[0] = END_DEVICE_PATH_TYPE;
+  End[1] = END_ENTIRE_DEVICE_PATH_SUBTYPE;
+  End[2] = sizeof(EFI_DEVICE_PATH_PROTOCOL);
+  End[3] = 0;
+  return reinterpret_cast<EFI_DEVICE_PATH_PROTOCOL*>(Out);
+}
+
+void LoadAndStart(const CHAR16* File) {
+  EFI_DEVICE_PATH_PROTOCOL* Path = FilePathOnOwnVolume(File);
+  EFI_HANDLE Handle = nullptr;
+  EFI_STATUS Loaded = EFI_NOT_FOUND;
+  if (Path != nullptr) {
+    Loaded = H.Bs->LoadImage(0, H.Image, Path, nullptr, 0, &Handle);
+    H.Bs->FreePool(Path);
+  }
+  EFI_STATUS Started = EFI_NOT_STARTED;
+  if (!EFI_ERROR(Loaded)) {
+    // Said before the start: a driver that resets the machine never returns here.
+    Report.Word("start").Name(File).End();
+    Started = H.Bs->StartImage(Handle, nullptr, nullptr);
+  }
+  // A driver whose entry failed is unloaded by the firmware: its loaded-image protocol is gone.
+  const bool Resident = !EFI_ERROR(Loaded) && LoadedImage(Handle) != nullptr;
+  Report.Word("load").Name(File).Status(Loaded).Status(Started).Decimal(Resident ? 1 : 0).End();
+}
+
+void InstallCompletionSignal() {
+  // Only the installation matters to the driver; the interface is never looked at.
+  static UINT8 Interface;
+  EFI_HANDLE Handle = nullptr;
+  const EFI_STATUS Status = H.Bs->InstallProtocolInterface(
+      &Handle, GuidPointer(CompletionSignalProtocolGuid), EFI_NATIVE_INTERFACE, &Interface);
+  Report.Word("completion").Status(Status).End();
+}
+
+bool Execute(const Directive& D) {
+  switch (D.Kind) {
+  case DirectiveKind::Variable: {
+    const EFI_STATUS Status =
+        H.Rt->SetVariable(const_cast<CHAR16*>(D.Name), const_cast<EFI_GUID*>(&D.Guid), D.Attributes,
+                          D.DataSize, const_cast<UINT8*>(D.Data));
+    if (EFI_ERROR(Status)) {
+      ReportError("variable", Status);
+      return false;
+    }
+    return AddWatch(D, D.DataSize);
+  }
+  case DirectiveKind::Platform: {
+    UINT64 Unused = 0;
+    if (EFI_ERROR(PlatformInfoAnswer(H.Answers, D.Numbers[0], &Unused))) {
+      ReportError("platform-item", EFI_UNSUPPORTED);
+      return false;
+    }
+    (D.Numbers[0] == PlatformInfoItemRefused ? H.Answers.Item29 : H.Answers.Item30) = D.Numbers[1];
+    const EFI_STATUS Status = WritePlatformAnswers();
+    if (EFI_ERROR(Status)) {
+      ReportError("platform", Status);
+    }
+    return !EFI_ERROR(Status);
+  }
+  case DirectiveKind::Watch:
+    return AddWatch(D, D.Numbers[0]);
+  case DirectiveKind::Readback:
+    if (H.ReadbackCount == MaxReadbacks) {
+      return false;
+    }
+    H.Readbacks[H.ReadbackCount++] =
+        Readback{static_cast<UINT8>(D.Numbers[0]), static_cast<UINT16>(D.Numbers[1]),
+                 static_cast<UINT16>(D.Numbers[2])};
+    return true;
+  case DirectiveKind::Load:
+    LoadAndStart(D.Name);
+    return true;
+  case DirectiveKind::Completion:
+    InstallCompletionSignal();
+    return true;
+  case DirectiveKind::Snapshot:
+    Snapshot(D.Tag);
+    return true;
+  }
+  return false;
+}
+
+// The scenario file from the root of the harness's own volume, in pool memory.
+EFI_STATUS ReadScenario(char** Text, UINTN* Size) {
+  EFI_LOADED_IMAGE_PROTOCOL* Self = LoadedImage(H.Image);
+  EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* Fs = nullptr;
+  if (Self == nullptr) {
+    return EFI_NOT_FOUND;
+  }
+  EFI_STATUS Status =
+      H.Bs->HandleProtocol(Self->DeviceHandle, GuidPointer(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID),
+                           reinterpret_cast<void**>(&Fs));
+  EFI_FILE_PROTOCOL* Root = nullptr;
+  if (EFI_ERROR(Status) || EFI_ERROR(Status = Fs->OpenVolume(Fs, &Root))) {
+    return Status;
+  }
+  EFI_FILE_PROTOCOL* File = nullptr;
+  Status = Root->Open(Root, &File, const_cast<CHAR16*>(u"\\SCENARIO.TXT"), EFI_FILE_MODE_READ, 0);
+  if (!EFI_ERROR(Status)) {
+    void* Buffer = nullptr;
+    Status = H.Bs->AllocatePool(EfiBootServicesData, ScenarioFileMax, &Buffer);
+    if (!EFI_ERROR(Status)) {
+      *Size = ScenarioFileMax;
+      Status = File->Read(File, Size, Buffer);
+      // A file that fills the buffer may have been cut short.
+      if (!EFI_ERROR(Status) && *Size == ScenarioFileMax) {
+        Status = EFI_BAD_BUFFER_SIZE;
+      }
+      if (EFI_ERROR(Status)) {
+        H.Bs->FreePool(Buffer);
+      } else {
+        *Text = static_cast<char*>(Buffer);
+      }
+    }
+    File->Close(File);
+  }
+  Root->Close(Root);
+  return Status;
+}
+
+void RunScenario() {
+  char* Text = nullptr;
+  UINTN Size = 0;
+  const EFI_STATUS Status = ReadScenario(&Text, &Size);
+  if (EFI_ERROR(Status)) {
+    ReportError("scenario-file", Status);
+    return;
+  }
+  UINTN Position = 0;
+  const char* Line = nullptr;
+  UINTN Length = 0;
+  for (UINTN Number = 1; NextLine(Text, Size, &Position, &Line, &Length); ++Number) {
+    const char* Message = nullptr;
+    const ParseOutcome Outcome = ParseDirective(Line, Length, &H.Current, &Message);
+    if (Outcome == ParseOutcome::Error) {
+      Report.Word("error").Word("scenario-line").Decimal(Number).Word(Message).End();
+      break;
+    }
+    if (Outcome == ParseOutcome::Directive && !Execute(H.Current)) {
+      Report.Word("error").Word("scenario-line").Decimal(Number).Word("not-carried-out").End();
+      break;
+    }
+  }
+  H.Bs->FreePool(Text);
+}
+
+} // namespace
+
+extern "C" EFI_STATUS EFIAPI HarnessMain(EFI_HANDLE Image, EFI_SYSTEM_TABLE* SystemTable) {
+  H.Image = Image;
+  H.Bs = SystemTable->BootServices;
+  H.Rt = SystemTable->RuntimeServices;
+  Report.Word("begin").End();
+  ListenForStatusCodes();
+  WrapResetSystem();
+  // The platform-information stand-in answers 0 to both items unless the scenario says otherwise.
+  const EFI_STATUS Status = WritePlatformAnswers();
+  if (EFI_ERROR(Status)) {
+    ReportError("platform", Status);
+  }
+  RunScenario();
+  Finish();
+  H.FirmwareReset(EfiResetShutdown, EFI_SUCCESS, 0, nullptr);
+  return EFI_SUCCESS;
+}

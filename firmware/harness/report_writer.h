@@ -1,0 +1,48 @@
+// Writes the harness's report: lines of blank-separated words, ASCII, LF-terminated, sent one
+// character at a time to a sink (the debug console port in the image, a string in host tests).
+//
+//   begin
+//   load <path> <LoadImage status> <StartImage status> <resident 0|1>
+//   completion <status>
+//   snapshot <tag>
+//   fru <tag> <fru> <offset> <status> <hex bytes or ->
+//   var <tag> <name> <guid> <status> <hex bytes or ->
+//   codes <tag> <count seen>
+//   code <tag> <index> <type> <value> <instance>
+//   reset <type> <status>
+//   error <what> <status>
+//   end <number of lines before this one>
+//
+// Statuses and code values are 16 and 8 hexadecimal digits; other numbers are decimal.
+#pragma once
+
+#include "uefi/types.h"
+
+class ReportWriter {
+public:
+  typedef void (*Sink)(void* Context, char C);
+
+  constexpr ReportWriter(Sink Out, void* Context) : Out_(Out), Context_(Context) {}
+
+  ReportWriter& Word(const char* Text);
+  ReportWriter& Name(const CHAR16* Text); // UTF-16 name; units outside ASCII print as '?'
+  ReportWriter& Decimal(UINT64 Value);
+  ReportWriter& Hex(UINT64 Value, UINTN Digits);
+  ReportWriter& Status(EFI_STATUS Value) { return Hex(Value, 16); }
+  ReportWriter& Bytes(const UINT8* Data, UINTN Size); // "-" when empty
+  ReportWriter& Guid(const EFI_GUID& Value);
+  // Ends the line.
+  void End();
+
+  UINTN Lines() const { return Lines_; }
+
+private:
+  void Separate();
+  void Put(char C) { Out_(Context_, C); }
+  void Digits(UINT64 Value, UINTN Count);
+
+  Sink Out_;
+  void* Context_;
+  UINTN Lines_ = 0;
+  bool LineStarted_ = false;
+};

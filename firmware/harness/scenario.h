@@ -1,0 +1,55 @@
+// The scenario file the host runner puts next to the harness on the FAT drive: one directive per
+// line, carried out in file order. Blank lines and lines starting with '#' are skipped.
+//
+//   variable <name> <guid> <attributes> <hex bytes or ->  create a UEFI variable (and report it)
+//   platform <item> <value>                               platform-information answer (29 or 30)
+//   watch <name> <guid> <size>                            report this variable in every snapshot
+//   readback <fru> <offset> <count>                       report these FRU bytes in every snapshot
+//   load <path>                                           LoadImage and StartImage a file
+//   completion                                            install CompletionSignalProtocol
+//   snapshot <tag>                                        report watched variables, FRU bytes and
+//                                                         status codes seen so far
+//
+// Numbers are decimal, or hexadecimal with 0x; attributes are hexadecimal.
+//
+// The parser is plain code over byte ranges so that the host tests can run it too.
+#pragma once
+
+#include "uefi/types.h"
+
+enum class DirectiveKind : UINT8 {
+  Variable,
+  Platform,
+  Watch,
+  Readback,
+  Load,
+  Completion,
+  Snapshot,
+};
+
+constexpr UINTN ScenarioNameMax = 64; // UTF-16 units, NUL included
+constexpr UINTN ScenarioDataMax = 1024;
+constexpr UINTN ScenarioTagMax = 16; // NUL included
+
+struct Directive {
+  DirectiveKind Kind;
+  CHAR16 Name[ScenarioNameMax]; // variable name, or the image's path on the drive
+  EFI_GUID Guid;
+  UINT32 Attributes;
+  UINT64 Numbers[3]; // platform: item, value; watch: size; readback: fru, offset, count
+  UINTN DataSize;
+  UINT8 Data[ScenarioDataMax];
+  char Tag[ScenarioTagMax];
+};
+
+enum class ParseOutcome : UINT8 { Directive, Blank, Error };
+
+// Parses one line (without its line end). On Error, Message names what is wrong.
+ParseOutcome ParseDirective(const char* Line, UINTN Length, Directive* Out, const char** Message);
+
+// Walks Text line by line: gives the next line (CR and LF removed) and advances Position. False at
+// the end of Text.
+bool NextLine(const char* Text, UINTN Size, UINTN* Position, const char** Line, UINTN* Length);
+
+// "3C095E8C-7653-11E1-A8EB-080027FA6E7F" to its in-memory layout.
+bool ParseGuid(const char* Text, UINTN Length, EFI_GUID* Guid);
