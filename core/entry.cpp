@@ -8,6 +8,7 @@
 #include "core/variables.h"
 #include "hw/hw.h"
 #include "mailbox/mailbox.h"
+#include "mailbox/platform_run.h"
 
 extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable) {
   InitServiceTables(ImageHandle, SystemTable);
@@ -91,8 +92,10 @@ EFI_STATUS RunPlatformPass() {
     return Status;
   }
 
-  // >>> The platform command run (RunPlatformCommands on Transport, FruId, HeaderOffset) is called
-  // here, followed by ReportClpFailure when it fails. Until it lands the pass ends at the mailbox.
+  Status = RunPlatformCommands(Transport, FruId, HeaderOffset);
+  if (EFI_ERROR(Status)) {
+    ReportClpFailure();
+  }
   return Status;
 }
 

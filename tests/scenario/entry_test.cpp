@@ -1,5 +1,5 @@
-// Loading the driver into a simulated blade: the entry's notifications, the platform pass up to the
-// mailbox, and the completion signal.
+// Loading the driver into a simulated blade: the entry's notifications, the platform pass, and the
+// completion signal.
 #include "adapter/adapter_arrival.h"
 #include "tests/support/driver_fixture.h"
 
@@ -132,11 +132,15 @@ TEST_P(MailboxFruTest, Item30ChoosesTheFruDevice) {
   PutMailbox(1);
   PutMailbox(2);
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
-  for (const FruAccess& A : Accesses(FruReads())) {
-    EXPECT_EQ(A.FruId, C.FruId);
+  for (const auto& Requests : {FruReads(), FruWrites()}) {
+    for (const FruAccess& A : Accesses(Requests)) {
+      EXPECT_EQ(A.FruId, C.FruId);
+    }
   }
-  // Two requests per candidate header: 512 misses, 768 is found.
-  EXPECT_EQ(FruReads().size(), 4u);
+  // The chosen device's mailbox is locked and its command gets its record.
+  EXPECT_EQ(Blade.Bmc.ReadFru(C.FruId, H + HostLockFlagOffset, 1)[0], 1);
+  const UINT8 Other = C.FruId == 1 ? 2 : 1;
+  EXPECT_EQ(Blade.Bmc.ReadFru(Other, H + HostLockFlagOffset, 1)[0], 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, MailboxFruTest,
@@ -154,11 +158,14 @@ TEST_F(EntryTest, AdapterReadyLowMakesTheNetworkTheFirstBootDevice) {
   EXPECT_TRUE(Blade.Platform.StatusCodes().empty());
 }
 
-TEST_F(EntryTest, AdapterReadyHighLeavesBladeDataAlone) {
+TEST_F(EntryTest, AdapterReadyHighLeavesTheFirstBootDeviceAlone) {
   Blade.Platform.SetPortValue(AdapterReadyPort, 0x00000001);
   PutMailbox(1);
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
-  EXPECT_EQ(BladeDataWrites(), 0u);
+  // The one write is the mailbox's LOM1 command.
+  EXPECT_EQ(BladeDataWrites(), 1u);
+  EXPECT_EQ(BladeData()[TalBladeField::Ipl1Device], 0);
+  EXPECT_EQ(BladeData()[TalBladeField::DeviceEnableMask], 1);
 }
 
 TEST_F(EntryTest, FailingBladeDataStopsThePassBeforeTheMailbox) {
