@@ -8,6 +8,7 @@ Packages=(
   clang lld                       # the EFI image: clang++ and lld-link
   llvm                            # llvm-readobj and llvm-objdump, for looking into the image
   libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libcli11-dev # the tools: scenario and mailbox files, command lines
   clang-format
   qemu-system-x86 ovmf            # booting the image in real firmware
 )
