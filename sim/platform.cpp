@@ -73,6 +73,12 @@ EFI_STATUS Platform::Query(UINTN Index, UINT64* Value) {
   if (Value == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
+  auto Queued = QueuedInfo_.find(Index);
+  if (Queued != QueuedInfo_.end() && !Queued->second.empty()) {
+    *Value = Queued->second.front();
+    Queued->second.erase(Queued->second.begin());
+    return EFI_SUCCESS;
+  }
   auto It = Info_.find(Index);
   *Value = It != Info_.end() ? It->second : 0;
   return EFI_SUCCESS;

@@ -43,6 +43,8 @@ public:
 
   // Platform information: unset indexes answer 0; a failing index returns its status.
   void SetInfo(UINTN Index, UINT64 Value) { Info_[Index] = Value; }
+  // One-off answers for the next queries of Index, in order, before SetInfo's value applies again.
+  void QueueInfo(UINTN Index, UINT64 Value) { QueuedInfo_[Index].push_back(Value); }
   void FailInfo(UINTN Index, EFI_STATUS Status) { InfoFailures_[Index] = Status; }
   const std::vector<UINTN>& InfoQueries() const { return InfoQueries_; }
 
@@ -81,6 +83,7 @@ private:
   PLATFORM_INFO_PROTOCOL PlatformInfo_;
   EFI_STATUS_CODE_RUNTIME_PROTOCOL StatusCode_;
   std::map<UINTN, UINT64> Info_;
+  std::map<UINTN, std::vector<UINT64>> QueuedInfo_;
   std::map<UINTN, EFI_STATUS> InfoFailures_;
   std::vector<UINTN> InfoQueries_;
   std::map<UINT16, std::map<uint64_t, UINT32>> Ports_; // port -> (from time -> value)
