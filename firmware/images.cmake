@@ -38,4 +38,5 @@ add_firmware_image(SmbiosEditDxe efi_boot_service_driver DriverEntry
 add_firmware_image(FirmwareHarness efi_application HarnessMain
   ${CMAKE_CURRENT_SOURCE_DIR}/harness/harness.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/harness/scenario.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/harness/report_writer.cpp $<TARGET_OBJECTS:FirmwareKcs>)
+  ${CMAKE_CURRENT_SOURCE_DIR}/harness/report_writer.cpp ${PROJECT_SOURCE_DIR}/hw/x86.cpp
+  $<TARGET_OBJECTS:FirmwareKcs>)

@@ -11,6 +11,7 @@
 #include "firmware/common/standin_config.h"
 #include "firmware/harness/report_writer.h"
 #include "firmware/harness/scenario.h"
+#include "hw/hw.h"
 
 namespace {
 
@@ -21,6 +22,9 @@ constexpr UINTN MaxCodes = 64;
 constexpr UINTN ScenarioFileMax = 64 * 1024;
 constexpr UINTN DevicePathMax = 4096;
 constexpr UINT8 FruReadChunk = 16;
+constexpr UINT16 PciConfigAddress = 0xCF8;
+constexpr UINT16 PciConfigData = 0xCFC;
+constexpr UINT32 PciBusNumberRegister = 0x18;
 
 struct Watch {
   CHAR16 Name[ScenarioNameMax];
@@ -282,6 +286,22 @@ void LoadAndStart(const CHAR16* File) {
   Report.Word("load").Name(File).Status(Loaded).Status(Started).Decimal(Resident ? 1 : 0).End();
 }
 
+UINT32 PciConfigRead(UINT32 Bus, UINT32 Device, UINT32 Function, UINT32 Register) {
+  PortWrite32(PciConfigAddress,
+              0x80000000u | (Bus << 16) | (Device << 11) | (Function << 8) | Register);
+  return PortRead32(PciConfigData);
+}
+
+// One function's vendor and device ID and, for a bridge, its primary, secondary and subordinate
+// bus numbers: enough to see that a machine layout came up as planned.
+void ReportPci(UINT32 Bus, UINT32 Device, UINT32 Function) {
+  constexpr char Hex[] = "0123456789abcdef";
+  const char Address[] = {Hex[Bus >> 4], Hex[Bus & 0xF], ':', Hex[Device >> 4], Hex[Device & 0xF],
+                          '.',           Hex[Function],  '\0'};
+  Report.Word("pci").Word(Address).Hex(PciConfigRead(Bus, Device, Function, 0), 8);
+  Report.Hex(PciConfigRead(Bus, Device, Function, PciBusNumberRegister), 8).End();
+}
+
 void InstallCompletionSignal() {
   // Only the installation matters to the driver; the interface is never looked at.
   static UINT8 Interface;
@@ -334,6 +354,10 @@ bool Execute(const Directive& D) {
     return true;
   case DirectiveKind::Snapshot:
     Snapshot(D.Tag);
+    return true;
+  case DirectiveKind::Pci:
+    ReportPci(static_cast<UINT32>(D.Numbers[0]), static_cast<UINT32>(D.Numbers[1]),
+              static_cast<UINT32>(D.Numbers[2]));
     return true;
   }
   return false;

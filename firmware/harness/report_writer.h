@@ -9,6 +9,7 @@
 //   var <tag> <name> <guid> <status> <hex bytes or ->
 //   codes <tag> <count seen>
 //   code <tag> <index> <type> <value> <instance>
+//   pci <bus:device.function> <vendor and device ID> <bus-number register>
 //   reset <type> <status>
 //   error <what> <status>
 //   end <number of lines before this one>

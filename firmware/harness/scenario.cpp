@@ -304,5 +304,14 @@ ParseOutcome ParseDirective(const char* Line, UINTN Length, Directive* Out, cons
     }
     return ParseOutcome::Directive;
   }
+  if (Equals(Verb, VerbLength, "pci")) {
+    Out->Kind = DirectiveKind::Pci;
+    const ParseOutcome R = ParseNumbers(W, 3, Out, Message);
+    if (R == ParseOutcome::Directive &&
+        (Out->Numbers[0] > 0xFF || Out->Numbers[1] > 0x1F || Out->Numbers[2] > 0x7)) {
+      return Fail(Message, "pci address out of range");
+    }
+    return R;
+  }
   return Fail(Message, "unknown directive");
 }

@@ -9,6 +9,7 @@
 //   completion                                            install CompletionSignalProtocol
 //   snapshot <tag>                                        report watched variables, FRU bytes and
 //                                                         status codes seen so far
+//   pci <bus> <device> <function>                         report a function's IDs and bus numbers
 //
 // Numbers are decimal, or hexadecimal with 0x; attributes are hexadecimal.
 //
@@ -25,6 +26,7 @@ enum class DirectiveKind : UINT8 {
   Load,
   Completion,
   Snapshot,
+  Pci,
 };
 
 constexpr UINTN ScenarioNameMax = 64; // UTF-16 units, NUL included
@@ -36,7 +38,8 @@ struct Directive {
   CHAR16 Name[ScenarioNameMax]; // variable name, or the image's path on the drive
   EFI_GUID Guid;
   UINT32 Attributes;
-  UINT64 Numbers[3]; // platform: item, value; watch: size; readback: fru, offset, count
+  UINT64 Numbers[3]; // platform: item, value; watch: size; readback: fru, offset, count;
+                     // pci: bus, device, function
   UINTN DataSize;
   UINT8 Data[ScenarioDataMax];
   char Tag[ScenarioTagMax];

@@ -1,0 +1,20 @@
+#include "firmware/runner/fru_file.h"
+
+#include <algorithm>
+
+namespace fw {
+
+std::vector<uint8_t> FruFile(const std::map<unsigned, sim::MailboxImage>& Mailboxes,
+                             unsigned Count) {
+  std::vector<uint8_t> File(static_cast<size_t>(FruAreaSize) * Count, 0);
+  for (const auto& [Device, Image] : Mailboxes) {
+    if (Device >= Count || Image.Size != FruAreaSize) {
+      throw sim::MailboxFormatError("a mailbox image must fill one of the FRU areas of the file");
+    }
+    const std::vector<uint8_t> Bytes = sim::EncodeMailboxImage(Image);
+    std::copy(Bytes.begin(), Bytes.end(), File.begin() + static_cast<long>(Device) * FruAreaSize);
+  }
+  return File;
+}
+
+} // namespace fw

@@ -1,0 +1,327 @@
+#include "firmware/runner/qemu_boot.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fw {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Set by the build (firmware/CMakeLists.txt); empty strings mean "find it at run time".
+constexpr const char* ConfiguredImageDir = BLADECFG_FIRMWARE_IMAGE_DIR;
+constexpr const char* ConfiguredOvmfCode = BLADECFG_OVMF_CODE;
+constexpr const char* ConfiguredOvmfVars = BLADECFG_OVMF_VARS;
+constexpr const char* QemuProgram = "qemu-system-x86_64";
+
+// Beyond `timeout`'s own limit and kill delay: only a runner that cannot reap its child waits this.
+constexpr int ReapGraceSeconds = 15;
+constexpr size_t ConsoleTail = 4000;
+
+std::string ReadFile(const fs::path& Path) {
+  std::ifstream In(Path, std::ios::binary);
+  std::ostringstream Out;
+  Out << In.rdbuf();
+  return Out.str();
+}
+
+bool WriteFile(const fs::path& Path, const std::string& Bytes) {
+  std::ofstream Out(Path, std::ios::binary);
+  Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+  return static_cast<bool>(Out);
+}
+
+std::string FindOnPath(const std::string& Program) {
+  const char* Path = std::getenv("PATH");
+  std::istringstream Dirs(Path != nullptr ? Path : "");
+  for (std::string Dir; std::getline(Dirs, Dir, ':');) {
+    const fs::path Candidate = fs::path(Dir.empty() ? "." : Dir) / Program;
+    if (access(Candidate.c_str(), X_OK) == 0) {
+      return Candidate.string();
+    }
+  }
+  return "";
+}
+
+// The code and variable-store images of the installed OVMF package, 4 MiB flavour preferred.
+bool FindOvmf(std::string* Code, std::string* Vars, std::string* Why) {
+  if (*ConfiguredOvmfCode != '\0' || *ConfiguredOvmfVars != '\0') {
+    *Code = ConfiguredOvmfCode;
+    *Vars = ConfiguredOvmfVars;
+    if (!fs::exists(*Code) || !fs::exists(*Vars)) {
+      *Why = "the OVMF images configured (BLADECFG_OVMF_CODE, BLADECFG_OVMF_VARS) do not exist: " +
+             *Code + ", " + *Vars;
+      return false;
+    }
+    return true;
+  }
+  FILE* List = popen("dpkg -L ovmf 2>/dev/null", "r");
+  std::string Files;
+  if (List != nullptr) {
+    char Buffer[4096];
+    for (size_t N; (N = fread(Buffer, 1, sizeof(Buffer), List)) > 0;) {
+      Files.append(Buffer, N);
+    }
+    pclose(List);
+  }
+  for (const char* Flavour : {"_4M", ""}) {
+    std::string FoundCode, FoundVars;
+    std::istringstream Lines(Files);
+    for (std::string Line; std::getline(Lines, Line);) {
+      const std::string Name = fs::path(Line).filename().string();
+      if (Name == std::string("OVMF_CODE") + Flavour + ".fd") {
+        FoundCode = Line;
+      } else if (Name == std::string("OVMF_VARS") + Flavour + ".fd") {
+        FoundVars = Line;
+      }
+    }
+    if (!FoundCode.empty() && !FoundVars.empty()) {
+      *Code = FoundCode;
+      *Vars = FoundVars;
+      return true;
+    }
+  }
+  *Why = "OVMF is not installed (dpkg -L ovmf lists no OVMF_CODE/OVMF_VARS pair): install the "
+         "ovmf package (scripts/install-deps.sh) or configure BLADECFG_OVMF_CODE and "
+         "BLADECFG_OVMF_VARS";
+  return false;
+}
+
+// A fresh directory under TMPDIR, removed again when the boot is over.
+class RunDirectory {
+public:
+  RunDirectory() {
+    const char* Tmp = std::getenv("TMPDIR");
+    std::string Template = std::string(Tmp != nullptr ? Tmp : "/tmp") + "/bladecfg-fw-XXXXXX";
+    if (mkdtemp(Template.data()) != nullptr) {
+      Path_ = Template;
+    }
+  }
+  ~RunDirectory() {
+    std::error_code Ignored;
+    if (!Path_.empty()) {
+      fs::remove_all(Path_, Ignored);
+    }
+  }
+  RunDirectory(const RunDirectory&) = delete;
+  RunDirectory& operator=(const RunDirectory&) = delete;
+  const fs::path& Path() const { return Path_; }
+
+private:
+  fs::path Path_;
+};
+
+// The FAT drive: the harness as the removable-media boot file, the images it loads, the scenario.
+std::string PrepareDrive(const fs::path& Drive, const BootRequest& Request) {
+  const fs::path Images = ConfiguredImageDir;
+  const std::vector<std::pair<fs::path, fs::path>> Files = {
+      {Images / "firmware" / "FirmwareHarness.efi", Drive / "EFI" / "BOOT" / "BOOTX64.EFI"},
+      {Images / "firmware" / "IpmiTransportDxe.efi", Drive / "BLADE" / "IpmiTransportDxe.efi"},
+      {Images / "firmware" / "PlatformInfoDxe.efi", Drive / "BLADE" / "PlatformInfoDxe.efi"},
+      {Images / "firmware" / "SmbiosEditDxe.efi", Drive / "BLADE" / "SmbiosEditDxe.efi"},
+      {Images / "BladeCfgDxe.efi", Drive / "BLADE" / "BladeCfgDxe.efi"},
+  };
+  std::error_code Error;
+  for (const auto& [From, To] : Files) {
+    if (!fs::exists(From)) {
+      return From.string() +
+             " is missing: build the images first (cmake --workflow --preset image), or "
+             "configure BLADECFG_FIRMWARE_IMAGE_DIR";
+    }
+    fs::create_directories(To.parent_path(), Error);
+    if (Error || !fs::copy_file(From, To, fs::copy_options::overwrite_existing, Error)) {
+      return "cannot copy " + From.string() + ": " + Error.message();
+    }
+  }
+  if (!WriteFile(Drive / "SCENARIO.TXT", Request.Scenario)) {
+    return "cannot write the scenario file";
+  }
+  return "";
+}
+
+std::vector<std::string> QemuArguments(const fs::path& Dir, const std::string& Code,
+                                       const BootRequest& Request) {
+  std::vector<std::string> A = {
+      "-machine",
+      "q35",
+      "-nodefaults",
+      "-nographic",
+      "-serial",
+      "stdio",
+      "-no-reboot",
+      "-m",
+      "256",
+      "-smp",
+      "4,sockets=1,cores=4,threads=1",
+      "-drive",
+      "if=pflash,format=raw,unit=0,readonly=on,file=" + Code,
+      "-drive",
+      "if=pflash,format=raw,unit=1,file=" + (Dir / "vars.fd").string(),
+      "-drive",
+      "file=fat:rw:" + (Dir / "drive").string() + ",format=raw,if=none,id=esp",
+      "-device",
+      "virtio-blk-pci,drive=esp,bus=pcie.0,addr=01.0,bootindex=0",
+      "-device",
+      "ipmi-bmc-sim,id=bmc0,fruareasize=" + std::to_string(Request.FruAreaSize) +
+          ",frudatafile=" + (Dir / "fru.bin").string(),
+      "-device",
+      "isa-ipmi-kcs,bmc=bmc0",
+      "-chardev",
+      "file,id=report,path=" + (Dir / "report.txt").string(),
+      "-device",
+      "isa-debugcon,iobase=0x402,chardev=report"};
+  if (Request.Layout == MachineLayout::AdapterSlots) {
+    for (const std::string& Arg : AdapterSlotArguments()) {
+      A.push_back(Arg);
+    }
+  }
+  return A;
+}
+
+// Runs Argv with stdin from /dev/null and stdout and stderr into Log. The child dies with the
+// runner (SIGTERM, which `timeout` passes on to QEMU) and is killed outright past Deadline.
+int RunBounded(const std::vector<std::string>& Argv, const fs::path& Log, int DeadlineSeconds,
+               bool* KilledByRunner) {
+  *KilledByRunner = false;
+  const pid_t Child = fork();
+  if (Child < 0) {
+    return -1;
+  }
+  if (Child == 0) {
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    const int In = open("/dev/null", O_RDONLY);
+    const int Out = open(Log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (In < 0 || Out < 0) {
+      _exit(126);
+    }
+    dup2(In, 0);
+    dup2(Out, 1);
+    dup2(Out, 2);
+    std::vector<char*> Args;
+    for (const std::string& A : Argv) {
+      Args.push_back(const_cast<char*>(A.c_str()));
+    }
+    Args.push_back(nullptr);
+    execvp(Args[0], Args.data());
+    _exit(127);
+  }
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(DeadlineSeconds);
+  int Status = 0;
+  for (;;) {
+    const pid_t Done = waitpid(Child, &Status, WNOHANG);
+    if (Done == Child) {
+      break;
+    }
+    if (Done < 0) {
+      return -1;
+    }
+    if (std::chrono::steady_clock::now() > Deadline) {
+      kill(-Child, SIGKILL);
+      kill(Child, SIGKILL);
+      waitpid(Child, &Status, 0);
+      *KilledByRunner = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+}
+
+} // namespace
+
+std::vector<std::string> AdapterSlotArguments() {
+  const char* Devices[] = {
+      "pcie-root-port,id=rp20,bus=pcie.0,addr=02.0,chassis=1,multifunction=on",
+      "pcie-root-port,id=rp22,bus=pcie.0,addr=02.2,chassis=2",
+      "pcie-root-port,id=rp30,bus=pcie.0,addr=03.0,chassis=3,multifunction=on",
+      "pcie-root-port,id=rp31,bus=pcie.0,addr=03.1,chassis=4",
+      "e1000e,bus=rp20,addr=00.0,romfile=",
+      "e1000e,bus=rp22,addr=00.0,romfile=",
+      "e1000e,bus=rp30,addr=00.0,multifunction=on,romfile=",
+      "e1000e,bus=rp30,addr=00.1,romfile=",
+      "e1000e,bus=rp31,addr=00.0,romfile=",
+      // The second root numbers its buses from 0x40; its root port's secondary bus is 0x41.
+      "pxb-pcie,id=pxb1,bus_nr=0x40,bus=pcie.0,addr=05.0",
+      "pcie-root-port,id=rp40,bus=pxb1,addr=00.0,chassis=5",
+      "e1000e,bus=rp40,addr=00.0,romfile=",
+  };
+  std::vector<std::string> Args;
+  for (const char* D : Devices) {
+    Args.push_back("-device");
+    Args.push_back(D);
+  }
+  return Args;
+}
+
+BootResult BootInQemu(const BootRequest& Request) {
+  BootResult Result;
+  const std::string Qemu = FindOnPath(QemuProgram);
+  if (Qemu.empty()) {
+    Result.SetupFailure = std::string(QemuProgram) +
+                          " is not on PATH: install the qemu-system-x86 package "
+                          "(scripts/install-deps.sh)";
+    return Result;
+  }
+  if (FindOnPath("timeout").empty()) {
+    Result.SetupFailure = "timeout (coreutils) is not on PATH";
+    return Result;
+  }
+  std::string Code, Vars;
+  if (!FindOvmf(&Code, &Vars, &Result.SetupFailure)) {
+    return Result;
+  }
+  if (Request.FruAreaSize == 0 || Request.FruData.empty() ||
+      Request.FruData.size() % Request.FruAreaSize != 0) {
+    Result.SetupFailure = "the FRU data must be a whole number of FRU areas";
+    return Result;
+  }
+  RunDirectory Dir;
+  if (Dir.Path().empty()) {
+    Result.SetupFailure = "cannot create a run directory";
+    return Result;
+  }
+  std::error_code Error;
+  if (std::string Why = PrepareDrive(Dir.Path() / "drive", Request); !Why.empty()) {
+    Result.SetupFailure = Why;
+    return Result;
+  }
+  // Variables persist in the store: every boot starts from the package's pristine copy.
+  if (!fs::copy_file(Vars, Dir.Path() / "vars.fd", Error) ||
+      !WriteFile(Dir.Path() / "fru.bin",
+                 std::string(Request.FruData.begin(), Request.FruData.end()))) {
+    Result.SetupFailure = "cannot prepare the variable store or the FRU file";
+    return Result;
+  }
+
+  std::vector<std::string> Argv = {"timeout", "--kill-after=5",
+                                   std::to_string(Request.TimeoutSeconds), Qemu};
+  for (std::string& A : QemuArguments(Dir.Path(), Code, Request)) {
+    Argv.push_back(std::move(A));
+  }
+  const auto Start = std::chrono::steady_clock::now();
+  bool KilledByRunner = false;
+  Result.ExitStatus =
+      RunBounded(Argv, Dir.Path() / "console.log",
+                 static_cast<int>(Request.TimeoutSeconds) + ReapGraceSeconds, &KilledByRunner);
+  Result.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  // `timeout` answers 124 when its limit struck, 137 when it had to kill.
+  Result.TimedOut = KilledByRunner || Result.ExitStatus == 124 || Result.ExitStatus == 137;
+  Result.Report = ReadFile(Dir.Path() / "report.txt");
+  const std::string Console = ReadFile(Dir.Path() / "console.log");
+  Result.Console =
+      Console.size() > ConsoleTail ? Console.substr(Console.size() - ConsoleTail) : Console;
+  return Result;
+}
+
+} // namespace fw

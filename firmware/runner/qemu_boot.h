@@ -1,0 +1,48 @@
+// Boots the harness in OVMF under QEMU: a fresh directory with the FAT drive (harness, stand-ins,
+// driver image, scenario), the FRU data file for QEMU's BMC simulator and a fresh copy of the
+// OVMF variable store; QEMU runs under `timeout` with a hard limit and never outlives the runner.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+enum class MachineLayout {
+  Plain,
+  // Root ports where the adapter slot table expects bridges (00:02.0, 00:02.2, 00:03.0, 00:03.1)
+  // and a second PCIe root whose root port gives bus 0x41, each with network functions behind it.
+  AdapterSlots,
+};
+
+struct BootRequest {
+  std::string Scenario;
+  std::vector<uint8_t> FruData; // FRU device k is bytes [k * FruAreaSize, (k + 1) * FruAreaSize)
+  unsigned FruAreaSize = 4096;
+  MachineLayout Layout = MachineLayout::Plain;
+  unsigned TimeoutSeconds = 60;
+};
+
+struct BootResult {
+  // Empty when QEMU ran; otherwise why it could not (a missing program, firmware or image).
+  std::string SetupFailure;
+  int ExitStatus = -1;
+  bool TimedOut = false;
+  double Seconds = 0;  // from QEMU's start to its exit
+  std::string Report;  // what the harness wrote to the debug console
+  std::string Console; // the end of QEMU's serial console, for diagnosis
+};
+
+// The paths on the drive that scenarios load.
+constexpr const char* IpmiTransportImage = "\\BLADE\\IpmiTransportDxe.efi";
+constexpr const char* PlatformInfoImage = "\\BLADE\\PlatformInfoDxe.efi";
+constexpr const char* SmbiosEditImage = "\\BLADE\\SmbiosEditDxe.efi";
+constexpr const char* DriverImage = "\\BLADE\\BladeCfgDxe.efi";
+
+BootResult BootInQemu(const BootRequest& Request);
+
+// The QEMU arguments that build the adapter-slot layout.
+std::vector<std::string> AdapterSlotArguments();
+
+} // namespace fw

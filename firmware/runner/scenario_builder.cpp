@@ -1,0 +1,57 @@
+#include "firmware/runner/scenario_builder.h"
+
+#include <cstdio>
+
+namespace fw {
+
+ScenarioBuilder& ScenarioBuilder::Line(const std::string& Line) {
+  Text_ += Line;
+  Text_ += '\n';
+  return *this;
+}
+
+ScenarioBuilder& ScenarioBuilder::Variable(const std::string& Name, const std::string& Guid,
+                                           uint32_t Attributes, const std::vector<uint8_t>& Bytes) {
+  std::string Hex;
+  char Pair[3];
+  for (uint8_t B : Bytes) {
+    std::snprintf(Pair, sizeof(Pair), "%02x", B);
+    Hex += Pair;
+  }
+  char Attr[9];
+  std::snprintf(Attr, sizeof(Attr), "%x", Attributes);
+  return Line("variable " + Name + " " + Guid + " " + Attr + " " + (Hex.empty() ? "-" : Hex));
+}
+
+ScenarioBuilder& ScenarioBuilder::Platform(unsigned Item, uint64_t Value) {
+  return Line("platform " + std::to_string(Item) + " " + std::to_string(Value));
+}
+
+ScenarioBuilder& ScenarioBuilder::Watch(const std::string& Name, const std::string& Guid,
+                                        size_t Size) {
+  return Line("watch " + Name + " " + Guid + " " + std::to_string(Size));
+}
+
+ScenarioBuilder& ScenarioBuilder::Readback(unsigned Fru, unsigned Offset, unsigned Count) {
+  return Line("readback " + std::to_string(Fru) + " " + std::to_string(Offset) + " " +
+              std::to_string(Count));
+}
+
+ScenarioBuilder& ScenarioBuilder::Load(const std::string& Path) {
+  return Line("load " + Path);
+}
+
+ScenarioBuilder& ScenarioBuilder::Completion() {
+  return Line("completion");
+}
+
+ScenarioBuilder& ScenarioBuilder::Snapshot(const std::string& Tag) {
+  return Line("snapshot " + Tag);
+}
+
+ScenarioBuilder& ScenarioBuilder::Pci(unsigned Bus, unsigned Device, unsigned Function) {
+  return Line("pci " + std::to_string(Bus) + " " + std::to_string(Device) + " " +
+              std::to_string(Function));
+}
+
+} // namespace fw

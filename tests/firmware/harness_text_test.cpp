@@ -1,0 +1,197 @@
+// The text the harness and the runner exchange: the scenario file (written by the runner, parsed by
+// the harness) and the report (written by the harness, parsed by the runner).
+#include <gtest/gtest.h>
+#include <string>
+
+#include "core/variables.h"
+#include "firmware/common/smbios_record.h"
+#include "firmware/harness/report_writer.h"
+#include "firmware/harness/scenario.h"
+#include "firmware/runner/report.h"
+#include "firmware/runner/scenario_builder.h"
+
+namespace {
+
+std::vector<Directive> ParseAll(const std::string& Text, std::string* Error = nullptr) {
+  std::vector<Directive> Out;
+  UINTN Position = 0;
+  const char* Line = nullptr;
+  UINTN Length = 0;
+  while (NextLine(Text.data(), Text.size(), &Position, &Line, &Length)) {
+    auto D = std::make_unique<Directive>();
+    const char* Message = nullptr;
+    const ParseOutcome O = ParseDirective(Line, Length, D.get(), &Message);
+    if (O == ParseOutcome::Error) {
+      if (Error != nullptr) {
+        *Error = Message;
+      }
+      return {};
+    }
+    if (O == ParseOutcome::Directive) {
+      Out.push_back(*D);
+    }
+  }
+  return Out;
+}
+
+std::u16string Name(const Directive& D) {
+  return std::u16string(D.Name);
+}
+
+TEST(ScenarioFile, WhatTheRunnerWritesTheHarnessReadsBack) {
+  fw::ScenarioBuilder S;
+  S.Variable("TalBladeData", "3C095E8C-7653-11E1-A8EB-080027FA6E7F", 6, {0x00, 0xAB, 0xFF})
+      .Variable("Empty", "3C095E8C-7653-11E1-A8EB-080027FA6E7F", 7, {})
+      .Platform(30, 1)
+      .Watch("CLPFailureFlag", "3C095E8C-7653-11E1-A8EB-080027FA6E7F", 1)
+      .Readback(2, 512, 40)
+      .Load("\\BLADE\\BladeCfgDxe.efi")
+      .Completion()
+      .Snapshot("after-entry")
+      .Pci(0x40, 0, 0);
+  const std::vector<Directive> D = ParseAll("# comment\r\n\n" + S.Text());
+  ASSERT_EQ(D.size(), 9u);
+  EXPECT_EQ(D[0].Kind, DirectiveKind::Variable);
+  EXPECT_EQ(Name(D[0]), u"TalBladeData");
+  EXPECT_TRUE(GuidEquals(D[0].Guid, TalBladeDataGuid)) << "the GUID's in-memory layout";
+  EXPECT_EQ(D[0].Attributes, 6u);
+  EXPECT_EQ(std::vector<uint8_t>(D[0].Data, D[0].Data + D[0].DataSize),
+            (std::vector<uint8_t>{0x00, 0xAB, 0xFF}));
+  EXPECT_EQ(D[1].DataSize, 0u);
+  EXPECT_EQ(D[1].Attributes, 7u);
+  EXPECT_EQ(D[2].Kind, DirectiveKind::Platform);
+  EXPECT_EQ(D[2].Numbers[0], 30u);
+  EXPECT_EQ(D[2].Numbers[1], 1u);
+  EXPECT_EQ(D[3].Kind, DirectiveKind::Watch);
+  EXPECT_EQ(D[3].Numbers[0], 1u);
+  EXPECT_EQ(D[4].Kind, DirectiveKind::Readback);
+  EXPECT_EQ(D[4].Numbers[1], 512u);
+  EXPECT_EQ(D[5].Kind, DirectiveKind::Load);
+  EXPECT_EQ(Name(D[5]), u"\\BLADE\\BladeCfgDxe.efi");
+  EXPECT_EQ(D[6].Kind, DirectiveKind::Completion);
+  EXPECT_STREQ(D[7].Tag, "after-entry");
+  EXPECT_EQ(D[8].Kind, DirectiveKind::Pci);
+  EXPECT_EQ(D[8].Numbers[0], 0x40u);
+}
+
+TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
+  const std::string Guid = "3C095E8C-7653-11E1-A8EB-080027FA6E7F";
+  const std::string Lines[] = {
+      "frobnicate",
+      "variable TalBladeData " + Guid + " 6",                           // no bytes
+      "variable TalBladeData " + Guid + " 6 abc",                       // odd hex
+      "variable TalBladeData " + Guid + " 6 zz",                        // not hex
+      "variable TalBladeData 3C095E8C-7653-11E1-A8EB-080027FA6E7 6 00", // short GUID
+      "variable TalBladeData " + Guid + " 6 " + std::string(2 * (ScenarioDataMax + 1), '0'),
+      "variable " + std::string(ScenarioNameMax, 'N') + " " + Guid + " 6 00",
+      "platform 30",
+      "platform 30 x",
+      "readback 1 65535 2", // runs past the FRU address space
+      "readback 1 0 0",
+      "readback 256 0 1",
+      "watch CLPFailureFlag " + Guid + " 5000",
+      "load",
+      "completion now",
+      "snapshot Entry", // tags are lower case
+      "pci 0 32 0",
+      "platform 1 2 3 4 5 6",
+      "platform 99999999999 1",
+  };
+  for (const std::string& Line : Lines) {
+    std::string Error;
+    EXPECT_TRUE(ParseAll(Line, &Error).empty()) << Line;
+    EXPECT_FALSE(Error.empty()) << Line;
+  }
+}
+
+TEST(ScenarioFile, NumbersAreDecimalOrHexadecimal) {
+  const std::vector<Directive> D = ParseAll("readback 0x2 0x200 16\n");
+  ASSERT_EQ(D.size(), 1u);
+  EXPECT_EQ(D[0].Numbers[0], 2u);
+  EXPECT_EQ(D[0].Numbers[1], 512u);
+  EXPECT_EQ(D[0].Numbers[2], 16u);
+}
+
+// The report the way the harness writes it, read back by the runner.
+std::string Written(void (*Write)(ReportWriter&)) {
+  std::string Text;
+  ReportWriter W([](void* C, char Ch) { static_cast<std::string*>(C)->push_back(Ch); }, &Text);
+  Write(W);
+  return Text;
+}
+
+void FullReport(ReportWriter& W) {
+  const CHAR16 Path[] = u"\\BLADE\\BladeCfgDxe.efi";
+  const CHAR16 Var[] = u"TalBladeData";
+  const UINT8 Bytes[] = {0x01, 0x02, 0xFE};
+  W.Word("begin").End();
+  W.Word("start").Name(Path).End();
+  W.Word("load").Name(Path).Status(EFI_SUCCESS).Status(EFI_SUCCESS).Decimal(1).End();
+  W.Word("snapshot").Word("entry").End();
+  W.Word("fru").Word("entry").Decimal(2).Decimal(512).Status(EFI_SUCCESS).Bytes(Bytes, 3).End();
+  W.Word("var").Word("entry").Name(Var).Guid(TalBladeDataGuid).Status(EFI_NOT_FOUND);
+  W.Bytes(nullptr, 0).End();
+  W.Word("codes").Word("entry").Decimal(1).End();
+  W.Word("code").Word("entry").Decimal(0).Hex(2, 8).Hex(0xC000B3A0, 8).Decimal(0).End();
+  W.Word("pci").Word("40:00.0").Hex(0x000C1B36, 8).Hex(0x00414140, 8).End();
+  W.Word("completion").Status(EFI_SUCCESS).End();
+  W.Word("reset").Decimal(0).Status(EFI_SUCCESS).End();
+  W.Word("error").Word("a thing failed").Status(EFI_DEVICE_ERROR).End();
+  const UINTN Lines = W.Lines();
+  W.Word("end").Decimal(Lines).End();
+}
+
+TEST(Report, WhatTheHarnessWritesTheRunnerReadsBack) {
+  const fw::Report R = fw::ParseReport(Written(FullReport));
+  ASSERT_TRUE(R.Complete()) << (R.Problems.empty() ? "" : R.Problems.front());
+  const fw::LoadLine* L = R.Load("BladeCfgDxe.efi");
+  ASSERT_NE(L, nullptr);
+  EXPECT_EQ(L->StartStatus, EFI_SUCCESS);
+  EXPECT_TRUE(L->Resident);
+  const fw::Snapshot& S = R.Snapshots.at("entry");
+  EXPECT_EQ(S.Fru.at({2, 512}).Bytes, (std::vector<uint8_t>{0x01, 0x02, 0xFE}));
+  EXPECT_EQ(S.Variables.at("TalBladeData").Status, EFI_NOT_FOUND);
+  EXPECT_TRUE(S.Variables.at("TalBladeData").Bytes.empty());
+  ASSERT_EQ(S.Codes.size(), 1u);
+  EXPECT_EQ(S.Codes[0].Value, 0xC000B3A0u);
+  EXPECT_EQ(R.Pci.at("40:00.0").BusNumbers, 0x00414140u);
+  ASSERT_TRUE(R.Reset.has_value());
+  EXPECT_EQ(R.Reset->Type, 0u);
+  ASSERT_EQ(R.Errors.size(), 1u);
+  EXPECT_EQ(R.Errors[0], "a_thing_failed 8000000000000007") << "blanks never split a word";
+}
+
+TEST(Report, ACutOffOrDamagedReportIsIncomplete) {
+  const std::string Full = Written(FullReport);
+  const std::string Cases[] = {
+      "",                                            // QEMU never reached the harness
+      Full.substr(0, Full.find("codes")),            // stopped mid-run
+      Full.substr(0, Full.rfind("end")) + "end 3\n", // lines lost on the way
+      Full + "begin\n",                              // something after the end
+      "begin\nfru entry 1 512 0 00\nend 1\n",        // a read-back of no snapshot
+      "begin\nload \\X.efi 0 0 7\nend 1\n",          // resident must be 0 or 1
+  };
+  for (const std::string& Text : Cases) {
+    EXPECT_FALSE(fw::ParseReport(Text).Complete()) << Text;
+  }
+}
+
+TEST(SmbiosRecordSize, CountsFormattedAreaStringsAndTheClosingNul) {
+  struct Case {
+    std::vector<uint8_t> Bytes;
+    UINTN Expected;
+  };
+  const Case Cases[] = {
+      {{1, 4, 0, 1, 0, 0}, 6},                       // no strings: two NULs
+      {{1, 5, 0, 1, 7, 'A', 'b', 0, 'C', 0, 0}, 11}, // two strings
+      {{1, 5, 0, 1, 7, 'A', 'b', 0, 'C', 0}, 0},     // the set never ends
+      {{1, 3, 0, 1, 0, 0}, 0},                       // formatted area shorter than a header
+      {{1, 6, 0, 1}, 0},                             // cut inside the formatted area
+  };
+  for (const Case& C : Cases) {
+    EXPECT_EQ(SmbiosRecordSize(C.Bytes.data(), C.Bytes.size()), C.Expected);
+  }
+  EXPECT_EQ(SmbiosRecordHandle(Cases[0].Bytes.data()), 0x0100);
+}
+
+} // namespace
