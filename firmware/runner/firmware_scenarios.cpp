@@ -1,6 +1,7 @@
 // BladeCfgDxe.efi in real firmware: each test boots OVMF under QEMU with the stand-in drivers and
 // the harness, then checks the harness's report field by field. The expectations are the driver's
 // documented behaviour, worked out here by hand, not taken from the simulated blade.
+#include <cctype>
 #include <cstdio>
 #include <gtest/gtest.h>
 
@@ -38,6 +39,7 @@ constexpr size_t ClpFailurePause = 276;
 constexpr size_t Numa = 112;
 constexpr size_t Iov1Bus1 = 639;
 
+constexpr unsigned ResultAreaBytes = 192; // list 0's records
 constexpr uint16_t LockTurn = 28;
 constexpr uint16_t BmcLockFlag = 29;
 constexpr uint16_t HostLockFlag = 30;
@@ -165,8 +167,11 @@ ReadBack Fru(const fw::Snapshot& S, int Device, int Offset) {
   return It != S.Fru.end() ? It->second : ReadBack{~0ull, {}};
 }
 
-ReadBack Variable(const fw::Snapshot& S, const std::string& Name) {
-  auto It = S.Variables.find(Name);
+ReadBack Variable(const fw::Snapshot& S, const std::string& Name, std::string Guid = BladeGuid) {
+  for (char& C : Guid) {
+    C = static_cast<char>(std::tolower(static_cast<unsigned char>(C)));
+  }
+  auto It = S.Variables.find(Name + " " + Guid);
   EXPECT_NE(It, S.Variables.end()) << "variable " << Name << " not reported";
   return It != S.Variables.end() ? It->second : ReadBack{~0ull, {}};
 }
@@ -253,6 +258,235 @@ TEST(FirmwareBoot, AdapterSlotLayoutBootsWithBridgesWhereTheSlotTableExpectsThem
     auto It = R.Report.Pci.find(Address);
     ASSERT_NE(It, R.Report.Pci.end()) << Address;
     EXPECT_EQ(It->second.Id, NicId) << Address;
+  }
+}
+
+// Where a mailbox's pieces sit, and the read-backs that cover its lock bytes and list 0's records.
+struct MailboxPlace {
+  unsigned Device;
+  uint16_t Header;
+  uint16_t Results;
+};
+
+MailboxPlace Place(unsigned Device, const sim::MailboxImage& Image) {
+  const sim::MailboxLayout L = sim::PlaceMailbox(Image);
+  return {Device, L.HeaderOffset, L.ResultAreaOffset};
+}
+
+void ReadBackMailbox(ScenarioBuilder& S, const MailboxPlace& M) {
+  S.Readback(M.Device, M.Header, 32).Readback(M.Device, M.Results, ResultAreaBytes);
+}
+
+std::vector<uint8_t> LockBytes(const fw::Snapshot& S, const MailboxPlace& M) {
+  return Slice(Fru(S, static_cast<int>(M.Device), M.Header).Bytes, LockTurn, 3);
+}
+
+std::vector<uint8_t> RecordAt(const fw::Snapshot& S, const MailboxPlace& M, unsigned Index) {
+  return Slice(Fru(S, static_cast<int>(M.Device), M.Results).Bytes, 6 * Index, 6);
+}
+
+constexpr uint32_t Done = 0x0E00;
+constexpr uint32_t BadKeyword = 0xFD02;
+constexpr uint32_t Refused = 0xF502;
+
+// Held by the host: HostLockFlag 1 and the turn given to the BMC, which never asked.
+const std::vector<uint8_t> LockHeld = {1, 0, 1};
+
+// A platform mailbox with a done, an adapter line, a bad keyword, a refused keyword and settings in
+// two variables. Item 29 answers 1, so the LOM3 keyword is refused; failures are not reported.
+TEST(FirmwareBoot, PlatformCommandsWriteRecordsAndVariablesAndKeepTheLock) {
+  const sim::MailboxImage Image = Mailbox({
+      {0x0101, "SET BOOTCFGSETTING1 OEMTAL_LOM1=ENABLE"},
+      {0x0102, "SET NETPORT1 OEMTAL_PXE=ENABLE"},
+      {0x0103, "SET B1 OEMTAL_LOM9=ENABLE"},
+      {0x0104, "SET B1 OEMTAL_LOM3=ENABLE"},
+      {0x0105, "SET B1 OEMTAL_IOV1_BUS1=ENABLE"},
+      {0x0106, "set b1 oemtal_ipl1=usb"},
+  });
+  const MailboxPlace M = Place(1, Image);
+  ScenarioBuilder S;
+  PlatformVariables Vars;
+  PutLe32(Vars.TalBladeData, DeviceEnableMask, 0x00000400);  // LOM3 asked on: must stay so
+  PutLe32(Vars.TalBladeData, DeviceDisableMask, 0x00000003); // LOM1 and LOM2 asked off
+  Vars.SystemSetup[Iov1Bus1] = 0;
+  Vars.AddTo(S);
+  S.Platform(29, 1);
+  ReadBackMailbox(S, M);
+  LoadStandInsAndDriver(S);
+  S.Snapshot("entry");
+
+  const FirmwareRun R = Boot("platform commands", S, fw::FruFile({{1, Image}}));
+  ASSERT_TRUE(BootedAndReported(R));
+  ExpectDriverResident(R);
+  EXPECT_FALSE(R.Report.Reset.has_value()) << "no keyword here needs a reset";
+  const fw::Snapshot& E = SnapshotOf(R, "entry");
+
+  EXPECT_EQ(RecordAt(E, M, 0), Record(0x0101, Done));
+  EXPECT_EQ(RecordAt(E, M, 1), Unwritten) << "an adapter line keeps its slot for the adapter run";
+  EXPECT_EQ(RecordAt(E, M, 2), Record(0x0103, BadKeyword));
+  EXPECT_EQ(RecordAt(E, M, 3), Record(0x0104, Refused));
+  EXPECT_EQ(RecordAt(E, M, 4), Record(0x0105, Done));
+  EXPECT_EQ(RecordAt(E, M, 5), Record(0x0106, Done));
+  for (unsigned I = 6; I < ResultAreaBytes / 6; ++I) {
+    EXPECT_EQ(RecordAt(E, M, I), Unwritten) << "record " << I;
+  }
+  EXPECT_EQ(LockBytes(E, M), LockHeld) << "the platform mailbox stays locked after the run";
+
+  std::vector<uint8_t> Blade = Vars.TalBladeData;
+  PutLe32(Blade, DeviceEnableMask, 0x00000401);
+  PutLe32(Blade, DeviceDisableMask, 0x00000002);
+  Blade[Ipl1Device] = 32;
+  const ReadBack BladeNow = Variable(E, "TalBladeData");
+  EXPECT_EQ(BladeNow.Status, Success);
+  EXPECT_EQ(Differences(BladeNow.Bytes, Blade), std::vector<size_t>{})
+      << "TalBladeData bytes that differ from the expected ones";
+  std::vector<uint8_t> System = Vars.SystemSetup;
+  System[Iov1Bus1] = 1;
+  const ReadBack SystemNow = Variable(E, "Setup", SystemSetupGuid);
+  EXPECT_EQ(SystemNow.Status, Success);
+  EXPECT_EQ(Differences(SystemNow.Bytes, System), std::vector<size_t>{});
+  EXPECT_EQ(Variable(E, "Setup", ServerSetupGuid).Bytes, Vars.ServerSetup);
+  EXPECT_EQ(Variable(E, "CLPFailureFlag").Status, NotFound) << "failures are not reported here";
+  EXPECT_EQ(E.CodesSeen, 0u);
+}
+
+// A NUMA change needs a restart: after the whole list the driver resets the machine, and the
+// harness reports everything before the reset goes through.
+TEST(FirmwareBoot, NumaChangeEndsTheRunInAColdResetAfterEveryRecord) {
+  const sim::MailboxImage Image = Mailbox({
+      {0x0201, "SET B1 OEMTAL_NUMA=ENABLE"},
+      {0x0202, "SET B1 OEMTAL_LOM2=ENABLE"},
+  });
+  const MailboxPlace M = Place(1, Image);
+  ScenarioBuilder S;
+  PlatformVariables Vars;
+  Vars.SystemSetup[Numa] = 0;
+  PutLe32(Vars.TalBladeData, DeviceEnableMask, 0);
+  PutLe32(Vars.TalBladeData, DeviceDisableMask, 0x00000002);
+  Vars.AddTo(S);
+  ReadBackMailbox(S, M);
+  LoadStandInsAndDriver(S);
+  S.Snapshot("entry");
+
+  const FirmwareRun R = Boot("NUMA reset", S, fw::FruFile({{1, Image}}));
+  ASSERT_TRUE(BootedAndReported(R));
+  ASSERT_TRUE(R.Report.Reset.has_value()) << "no reset was asked for";
+  EXPECT_EQ(R.Report.Reset->Type, 0u) << "EfiResetCold";
+  EXPECT_EQ(R.Report.Reset->Status, Success);
+  EXPECT_EQ(R.Report.Load("BladeCfgDxe.efi"), nullptr) << "the entry never returns";
+  EXPECT_EQ(R.Report.Snapshots.count("entry"), 0u);
+  const fw::Snapshot& Z = SnapshotOf(R, "reset");
+  EXPECT_EQ(RecordAt(Z, M, 0), Record(0x0201, Done));
+  EXPECT_EQ(RecordAt(Z, M, 1), Record(0x0202, Done)) << "the reset waits for the end of the list";
+  EXPECT_EQ(LockBytes(Z, M), LockHeld);
+  std::vector<uint8_t> System = Vars.SystemSetup;
+  System[Numa] = 1;
+  EXPECT_EQ(Differences(Variable(Z, "Setup", SystemSetupGuid).Bytes, System),
+            std::vector<size_t>{});
+  std::vector<uint8_t> Blade = Vars.TalBladeData;
+  PutLe32(Blade, DeviceEnableMask, 0x00000002);
+  PutLe32(Blade, DeviceDisableMask, 0);
+  EXPECT_EQ(Differences(Variable(Z, "TalBladeData").Bytes, Blade), std::vector<size_t>{});
+  EXPECT_EQ(Z.CodesSeen, 0u);
+}
+
+// With ClpFailurePause on, the first failure of the boot is reported and later ones are not: a
+// bad keyword, a refused one and the failed run itself give one 0xC000B3A0 between them. The
+// EMFailurePause keyword sends its own code whatever the gate says.
+TEST(FirmwareBoot, FailurePauseReportsExactlyOneFailurePerBoot) {
+  const sim::MailboxImage Image = Mailbox({
+      {0x0301, "SET B1 OEMTAL_LOM9=ENABLE"},
+      {0x0302, "SET B1 OEMTAL_EMFailurePause=ENABLE"},
+      {0x0303, "SET B1 OEMTAL_SIO2=ENABLE"},
+  });
+  const MailboxPlace M = Place(1, Image);
+  ScenarioBuilder S;
+  PlatformVariables Vars(/*FailurePause=*/1);
+  Vars.AddTo(S);
+  ReadBackMailbox(S, M);
+  LoadStandInsAndDriver(S);
+  S.Snapshot("entry");
+
+  const FirmwareRun R = Boot("failure pause", S, fw::FruFile({{1, Image}}));
+  ASSERT_TRUE(BootedAndReported(R));
+  ExpectDriverResident(R);
+  const fw::Snapshot& E = SnapshotOf(R, "entry");
+  EXPECT_EQ(RecordAt(E, M, 0), Record(0x0301, BadKeyword));
+  EXPECT_EQ(RecordAt(E, M, 1), Record(0x0302, Done));
+  EXPECT_EQ(RecordAt(E, M, 2), Record(0x0303, Refused));
+  ASSERT_EQ(E.CodesSeen, 2u);
+  ASSERT_EQ(E.Codes.size(), 2u);
+  EXPECT_EQ(E.Codes[0].Type, ErrorCodeType);
+  EXPECT_EQ(E.Codes[0].Value, ClpFailureCode);
+  EXPECT_EQ(E.Codes[0].Instance, 0u);
+  EXPECT_EQ(E.Codes[1].Type, ErrorCodeType);
+  EXPECT_EQ(E.Codes[1].Value, EmFailureCode);
+  const ReadBack Flag = Variable(E, "CLPFailureFlag");
+  EXPECT_EQ(Flag.Status, Success);
+  EXPECT_EQ(Flag.Bytes, std::vector<uint8_t>{1});
+  EXPECT_EQ(Variable(E, "TalBladeData").Bytes, Vars.TalBladeData) << "no keyword here changes it";
+}
+
+// The completion signal releases the platform mailbox (HostLockFlag back to 0, nothing else moves)
+// and, with a FRU device still listed as pending, reports that once.
+TEST(FirmwareBoot, CompletionSignalReleasesTheLockAndReportsPendingFruIds) {
+  const sim::MailboxImage Image = Mailbox({{0x0401, "SET B1 OEMTAL_LOM1=DISABLE"}});
+  const MailboxPlace M = Place(1, Image);
+  ScenarioBuilder S;
+  PlatformVariables Vars(/*FailurePause=*/1);
+  Vars.AddTo(S);
+  S.Variable("ClpCommandFruIdList", BladeGuid, VolatileAttributes, {0, 0, 5, 0, 0, 0});
+  ReadBackMailbox(S, M);
+  LoadStandInsAndDriver(S);
+  S.Snapshot("entry").Completion().Snapshot("completion");
+
+  const FirmwareRun R = Boot("completion signal", S, fw::FruFile({{1, Image}}));
+  ASSERT_TRUE(BootedAndReported(R));
+  ExpectDriverResident(R);
+  ASSERT_EQ(R.Report.Completions, std::vector<EFI_STATUS>{Success});
+  const fw::Snapshot& E = SnapshotOf(R, "entry");
+  const fw::Snapshot& C = SnapshotOf(R, "completion");
+  EXPECT_EQ(LockBytes(E, M), LockHeld);
+  EXPECT_EQ(E.CodesSeen, 0u) << "the run itself succeeded";
+  EXPECT_EQ(LockBytes(C, M), (std::vector<uint8_t>{1, 0, 0})) << "only HostLockFlag is cleared";
+  EXPECT_EQ(Fru(C, 1, M.Results).Bytes, Fru(E, 1, M.Results).Bytes);
+  EXPECT_EQ(Slice(Fru(C, 1, M.Header).Bytes, 0, 28), Slice(Fru(E, 1, M.Header).Bytes, 0, 28));
+  ASSERT_EQ(C.Codes.size(), 1u) << "FRU device 5 is still listed as pending";
+  EXPECT_EQ(C.Codes[0].Value, ClpFailureCode);
+  EXPECT_EQ(Variable(C, "ClpCommandFruIdList").Bytes, (std::vector<uint8_t>{0, 0, 5, 0, 0, 0}));
+  EXPECT_EQ(Variable(C, "CLPFailureFlag").Bytes, std::vector<uint8_t>{1});
+}
+
+// Item 30 answering 1 moves the platform mailbox to FRU device 2, for the run and for the release;
+// a mailbox in FRU device 1 is not touched.
+TEST(FirmwareBoot, PlatformItem30MovesTheMailboxToFruDevice2) {
+  const sim::MailboxImage Platform = Mailbox({{0x0501, "SET B1 OEMTAL_IPL1=CD"}});
+  const sim::MailboxImage Other = Mailbox({{0x0601, "SET B1 OEMTAL_IPL1=KEY"}});
+  const MailboxPlace M2 = Place(2, Platform);
+  const MailboxPlace M1 = Place(1, Other);
+  ScenarioBuilder S;
+  PlatformVariables Vars;
+  Vars.AddTo(S);
+  S.Platform(30, 1);
+  ReadBackMailbox(S, M2);
+  ReadBackMailbox(S, M1);
+  LoadStandInsAndDriver(S);
+  S.Snapshot("entry").Completion().Snapshot("completion");
+
+  const std::vector<uint8_t> File = fw::FruFile({{1, Other}, {2, Platform}});
+  const FirmwareRun R = Boot("item 30", S, File);
+  ASSERT_TRUE(BootedAndReported(R));
+  ExpectDriverResident(R);
+  const fw::Snapshot& E = SnapshotOf(R, "entry");
+  EXPECT_EQ(RecordAt(E, M2, 0), Record(0x0501, Done));
+  EXPECT_EQ(LockBytes(E, M2), LockHeld);
+  EXPECT_EQ(Variable(E, "TalBladeData").Bytes[Ipl1Device], 2) << "CD";
+  const fw::Snapshot& C = SnapshotOf(R, "completion");
+  EXPECT_EQ(LockBytes(C, M2), (std::vector<uint8_t>{1, 0, 0}));
+  for (const fw::Snapshot* Seen : {&E, &C}) {
+    EXPECT_EQ(Fru(*Seen, 1, M1.Header).Bytes, Slice(File, fw::FruAreaSize + M1.Header, 32));
+    EXPECT_EQ(Fru(*Seen, 1, M1.Results).Bytes,
+              Slice(File, fw::FruAreaSize + M1.Results, ResultAreaBytes));
   }
 }
 

@@ -169,7 +169,7 @@ private:
       return false;
     }
     if (!Fru) {
-      It->second.Variables[W[2]] = B;
+      It->second.Variables[W[2] + " " + W[3]] = B;
       return true;
     }
     uint64_t Id = 0, Offset = 0;

@@ -37,7 +37,7 @@ struct PciLine {
 
 struct Snapshot {
   std::map<std::pair<int, int>, ReadBack> Fru; // by (FRU id, offset)
-  std::map<std::string, ReadBack> Variables;   // by name
+  std::map<std::string, ReadBack> Variables;   // by "<name> <guid>", the GUID in lower case
   size_t CodesSeen = 0;
   std::vector<CodeLine> Codes;
 };

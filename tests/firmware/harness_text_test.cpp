@@ -150,8 +150,9 @@ TEST(Report, WhatTheHarnessWritesTheRunnerReadsBack) {
   EXPECT_TRUE(L->Resident);
   const fw::Snapshot& S = R.Snapshots.at("entry");
   EXPECT_EQ(S.Fru.at({2, 512}).Bytes, (std::vector<uint8_t>{0x01, 0x02, 0xFE}));
-  EXPECT_EQ(S.Variables.at("TalBladeData").Status, EFI_NOT_FOUND);
-  EXPECT_TRUE(S.Variables.at("TalBladeData").Bytes.empty());
+  EXPECT_EQ(S.Variables.at("TalBladeData 3c095e8c-7653-11e1-a8eb-080027fa6e7f").Status,
+            EFI_NOT_FOUND);
+  EXPECT_TRUE(S.Variables.at("TalBladeData 3c095e8c-7653-11e1-a8eb-080027fa6e7f").Bytes.empty());
   ASSERT_EQ(S.Codes.size(), 1u);
   EXPECT_EQ(S.Codes[0].Value, 0xC000B3A0u);
   EXPECT_EQ(R.Pci.at("40:00.0").BusNumbers, 0x00414140u);
