@@ -1,71 +1,20 @@
 #include "tools/report.h"
 
 #include <cstdio>
+#include <map>
 #include <sstream>
 
 #include "core/failure.h"
 #include "core/ipmi.h"
-#include "core/variables.h"
+#include "tools/json_view.h"
 
 namespace tools {
 
 namespace {
 
-std::string Hex(uint64_t Value, int Width) {
-  char Text[32];
-  std::snprintf(Text, sizeof(Text), "%0*llX", Width, static_cast<unsigned long long>(Value));
-  return Text;
-}
+using Json = nlohmann::ordered_json;
 
-std::string Bytes(const std::vector<uint8_t>& Data, size_t From, size_t Count) {
-  std::string Out;
-  for (size_t I = From; I < From + Count && I < Data.size(); ++I) {
-    Out += (Out.empty() ? "" : " ") + Hex(Data[I], 2);
-  }
-  return Out;
-}
-
-std::string Seconds(uint64_t Microseconds) {
-  char Text[32];
-  std::snprintf(Text, sizeof(Text), "%llu.%06llu s",
-                static_cast<unsigned long long>(Microseconds / 1000000),
-                static_cast<unsigned long long>(Microseconds % 1000000));
-  return Text;
-}
-
-struct Known {
-  const char* Label;
-  const PlatformVariable* Var;
-};
-const Known KnownVariables[] = {{"TalBladeData", &TalBladeData},
-                                {"SystemSetup", &SystemSetup},
-                                {"ServerSetup", &ServerSetup},
-                                {"CLPFailureFlag", &CLPFailureFlag},
-                                {"ClpCommandFruIdList", &ClpCommandFruIdList}};
-
-// Consecutive changed bytes are shown as one run.
-void DescribeByteRuns(const std::string& Label, const std::vector<uint8_t>& Old,
-                      const std::vector<uint8_t>& New, std::vector<std::string>& Out) {
-  size_t Size = std::max(Old.size(), New.size());
-  for (size_t I = 0; I < Size;) {
-    auto Differs = [&](size_t K) { return K >= Old.size() || K >= New.size() || Old[K] != New[K]; };
-    if (!Differs(I)) {
-      ++I;
-      continue;
-    }
-    size_t End = I;
-    while (End < Size && Differs(End)) {
-      ++End;
-    }
-    Out.push_back(Label + " bytes " + std::to_string(I) + ".." + std::to_string(End - 1) + ": " +
-                  Bytes(Old, I, End - I) + " -> " + Bytes(New, I, End - I));
-    I = End;
-  }
-}
-
-} // namespace
-
-std::string StatusName(EFI_STATUS Status) {
+const std::map<EFI_STATUS, const char*>& StatusNames() {
   static const std::map<EFI_STATUS, const char*> Names = {
       {EFI_SUCCESS, "EFI_SUCCESS"},
       {EFI_INVALID_PARAMETER, "EFI_INVALID_PARAMETER"},
@@ -84,14 +33,133 @@ std::string StatusName(EFI_STATUS Status) {
       {EFI_ABORTED, "EFI_ABORTED"},
       {EFI_PROTOCOL_ERROR, "EFI_PROTOCOL_ERROR"},
   };
-  auto It = Names.find(Status);
-  return It != Names.end() ? It->second : "0x" + Hex(Status, 16);
+  return Names;
+}
+
+std::string Seconds(uint64_t Microseconds) {
+  char Text[32];
+  std::snprintf(Text, sizeof(Text), "%llu.%06llu s",
+                static_cast<unsigned long long>(Microseconds / 1000000),
+                static_cast<unsigned long long>(Microseconds % 1000000));
+  return Text;
+}
+
+std::string Milliseconds(double Value) {
+  char Text[32];
+  std::snprintf(Text, sizeof(Text), "%.1f ms", Value);
+  return Text;
+}
+
+std::string Outcome(const sim::BootOutcome& O) {
+  if (O.Reset) {
+    return "ended by a system reset";
+  }
+  if (O.Hang) {
+    return "hung (" + O.HangReason + ")";
+  }
+  return "returned " + StatusName(O.Status);
+}
+
+Json OutcomeJson(const sim::BootOutcome& O) {
+  Json J = {{"returned", O.Returned}, {"reset", O.Reset}, {"hang", O.Hang}};
+  if (O.Returned) {
+    J["status"] = StatusName(O.Status);
+  }
+  if (O.Hang) {
+    J["hang_reason"] = O.HangReason;
+  }
+  return J;
+}
+
+std::string StatusCodeMeaning(const sim::StatusCodeRecord& C) {
+  if (C.Value == ClpFailureCode) {
+    return "command failure report";
+  }
+  if (C.Value == EmFailurePauseCode) {
+    return "EMFailurePause";
+  }
+  return "";
+}
+
+std::string LockText(const std::array<uint8_t, sim::MailboxLockBytes>& L) {
+  return "LockTurn " + std::to_string(L[0]) + ", BmcLockFlag " + std::to_string(L[1]) +
+         ", HostLockFlag " + std::to_string(L[2]);
+}
+
+Json LockJson(const std::array<uint8_t, sim::MailboxLockBytes>& L) {
+  return {{"turn", L[0]}, {"bmc", L[1]}, {"host", L[2]}};
+}
+
+void MailboxText(const MailboxOutcome& M, std::ostream& Out) {
+  Out << (M.Platform ? "Platform mailbox" : "Mailbox") << ": FRU device " << int(M.Fru)
+      << ", header at " << HexNumber(M.HeaderOffset, 4) << ", result area at "
+      << HexNumber(M.ResultAreaOffset, 4) << "\n";
+  Out << "  lock before:           " << LockText(M.LockBefore) << "\n";
+  Out << "  lock after the entry:  " << LockText(M.LockAfterEntry) << "\n";
+  Out << "  lock at the end:       " << LockText(M.LockAtEnd) << "\n";
+  int List = -1;
+  for (const CommandOutcome& C : M.Commands) {
+    if (C.List != List) {
+      List = C.List;
+      Out << "  list " << List << ":\n";
+      Out << "    #   id      status      meaning\n";
+    }
+    char Line[64];
+    std::snprintf(Line, sizeof(Line), "    %-3zu %-7s %-11s ", C.Index, HexNumber(C.Id, 4).c_str(),
+                  C.Record ? HexNumber(C.Record->Status, 4).c_str() : "-");
+    Out << Line << C.Meaning << "\n        " << C.Text << "\n";
+  }
+}
+
+Json MailboxJson(const MailboxOutcome& M) {
+  Json Commands = Json::array();
+  for (const CommandOutcome& C : M.Commands) {
+    Json J = {{"list", C.List},
+              {"index", C.Index},
+              {"id", HexNumber(C.Id, 4)},
+              {"text", C.Text},
+              {"executions", C.Executions}};
+    if (C.Record) {
+      J["record"] = {{"id", HexNumber(C.Record->Id, 4)},
+                     {"status", HexNumber(C.Record->Status, 4)}};
+    } else {
+      J["record"] = nullptr;
+    }
+    J["meaning"] = C.Meaning;
+    Commands.push_back(J);
+  }
+  return {{"fru", M.Fru},
+          {"platform", M.Platform},
+          {"header_offset", HexNumber(M.HeaderOffset, 4)},
+          {"result_area", HexNumber(M.ResultAreaOffset, 4)},
+          {"lock_before", LockJson(M.LockBefore)},
+          {"lock_after_entry", LockJson(M.LockAfterEntry)},
+          {"lock_at_end", LockJson(M.LockAtEnd)},
+          {"overflow_marker_in_lists", M.OverflowLists},
+          {"commands", Commands}};
+}
+
+} // namespace
+
+std::string StatusName(EFI_STATUS Status) {
+  auto It = StatusNames().find(Status);
+  return It != StatusNames().end() ? It->second : HexNumber(Status, 16);
+}
+
+std::optional<EFI_STATUS> StatusFromName(const std::string& Name) {
+  for (const auto& [Status, Text] : StatusNames()) {
+    if (Name == Text) {
+      return Status;
+    }
+  }
+  return std::nullopt;
 }
 
 std::string GuidText(const EFI_GUID& G) {
-  std::string Out = Hex(G.Data1, 8) + "-" + Hex(G.Data2, 4) + "-" + Hex(G.Data3, 4) + "-";
+  std::string Out = HexNumber(G.Data1, 8).substr(2) + "-" + HexNumber(G.Data2, 4).substr(2) + "-" +
+                    HexNumber(G.Data3, 4).substr(2) + "-";
   for (int I = 0; I < 8; ++I) {
-    Out += (I == 2 ? "-" : "") + Hex(G.Data4[I], 2);
+    Out += (I == 2 ? "-" : "") + HexNumber(G.Data4[I], 2).substr(2);
   }
   return Out;
 }
@@ -105,81 +173,122 @@ std::string DescribeRequest(const sim::IpmiRequest& R) {
   if (Fru) {
     const unsigned Offset = R.Data[1] | (R.Data[2] << 8);
     if (R.Cmd == IpmiCmdReadFruData) {
-      Out << "Read FRU Data   fru " << int(R.Data[0]) << " @0x" << Hex(Offset, 4) << " count "
+      Out << "Read FRU Data   fru " << int(R.Data[0]) << " @" << HexNumber(Offset, 4) << " count "
           << (R.Data.size() > 3 ? int(R.Data[3]) : 0);
     } else {
-      Out << "Write FRU Data  fru " << int(R.Data[0]) << " @0x" << Hex(Offset, 4) << " ["
-          << Bytes(R.Data, 3, R.Data.size() - 3) << "]";
+      Out << "Write FRU Data  fru " << int(R.Data[0]) << " @" << HexNumber(Offset, 4) << " ["
+          << HexBytesText({R.Data.begin() + 3, R.Data.end()}) << "]";
     }
   } else {
-    Out << "NetFn 0x" << Hex(R.NetFn, 2) << " cmd 0x" << Hex(R.Cmd, 2) << " ["
-        << Bytes(R.Data, 0, R.Data.size()) << "]";
+    Out << "NetFn " << HexNumber(R.NetFn, 2) << " cmd " << HexNumber(R.Cmd, 2) << " ["
+        << HexBytesText(R.Data) << "]";
   }
   if (EFI_ERROR(R.Status)) {
     Out << "  -> " << StatusName(R.Status);
     if (R.Status == EFI_DEVICE_ERROR) {
-      Out << " (completion 0x" << Hex(R.CompletionCode, 2) << ")";
+      Out << " (completion " << HexNumber(R.CompletionCode, 2)
+          << (R.CompletionCode == IpmiCompletionFruBusy ? ", busy" : "") << ")";
     }
   } else if (Fru && R.Cmd == IpmiCmdReadFruData && !R.Response.empty()) {
     Out << "  -> " << int(R.Response[0]) << " bytes ["
-        << Bytes(R.Response, 1, R.Response.size() - 1) << "]";
+        << HexBytesText({R.Response.begin() + 1, R.Response.end()}) << "]";
   } else {
     Out << "  -> ok";
   }
   return Out.str();
 }
 
-VariableSnapshot TakeSnapshot(const sim::VariableStore& Store) {
-  VariableSnapshot Snapshot;
-  for (const Known& K : KnownVariables) {
-    Snapshot.Entries.push_back({K.Label, Store.Value(K.Var->Name, K.Var->Guid)});
-  }
-  return Snapshot;
-}
-
-std::vector<std::string> DescribeVariableChanges(const VariableSnapshot& Before,
-                                                 const VariableSnapshot& After) {
-  std::vector<std::string> Out;
-  for (size_t I = 0; I < Before.Entries.size() && I < After.Entries.size(); ++I) {
-    const auto& Old = Before.Entries[I];
-    const auto& New = After.Entries[I];
-    if (!Old.Data && New.Data) {
-      Out.push_back(New.Label + " created: " + Bytes(*New.Data, 0, New.Data->size()));
-    } else if (Old.Data && !New.Data) {
-      Out.push_back(Old.Label + " deleted");
-    } else if (Old.Data && New.Data) {
-      DescribeByteRuns(Old.Label, *Old.Data, *New.Data, Out);
-    }
-  }
-  return Out;
-}
-
-std::string BootReport(const sim::Blade& Blade, const VariableSnapshot& Before,
-                       const VariableSnapshot& After) {
+std::string TextReport(const RunOutcome& Run, bool WithTrace) {
   std::ostringstream Out;
-  const auto& Trace = Blade.Bmc.Trace();
-  Out << "IPMI trace (" << Trace.size() << " requests):\n";
-  for (const sim::IpmiRequest& R : Trace) {
-    Out << "  " << DescribeRequest(R) << "\n";
+  Out << "Scenario: " << Run.Scenario << "\n";
+  if (!Run.Description.empty()) {
+    Out << "  " << Run.Description << "\n";
   }
-  std::vector<std::string> Changes = DescribeVariableChanges(Before, After);
-  Out << "Variables changed (" << Changes.size() << "):\n";
-  for (const std::string& C : Changes) {
-    Out << "  " << C << "\n";
+  Out << "DriverEntry: " << Outcome(Run.Entry) << "\n";
+  Out << "Completion signal: " << (Run.Completion ? Outcome(*Run.Completion) : "not given")
+      << "\n\n";
+  for (const MailboxOutcome& M : Run.Mailboxes) {
+    MailboxText(M, Out);
+    Out << "\n";
   }
-  const auto& Codes = Blade.Platform.StatusCodes();
-  Out << "Status codes (" << Codes.size() << "):\n";
-  for (const sim::StatusCodeRecord& C : Codes) {
-    Out << "  " << Seconds(C.Time) << "  type 0x" << Hex(C.Type, 8) << " value 0x"
-        << Hex(C.Value, 8) << (C.Value == ClpFailureCode ? " (command failure)" : "") << "\n";
+  Out << "Variables changed (" << Run.Changes.size() << "):\n";
+  for (const FieldChange& C : Run.Changes) {
+    Out << "  " << C.Variable << (C.Field.empty() ? "" : "." + C.Field) << ": " << C.Before
+        << " -> " << C.After << "\n";
   }
-  const auto& Resets = Blade.Firmware.Resets();
-  Out << "Resets (" << Resets.size() << "):\n";
-  for (const sim::ResetRecord& R : Resets) {
-    Out << "  " << Seconds(R.Time) << "  type " << R.Type << " status " << StatusName(R.Status)
+  Out << "Status codes (" << Run.StatusCodes.size() << "):\n";
+  for (const sim::StatusCodeRecord& C : Run.StatusCodes) {
+    const std::string Meaning = StatusCodeMeaning(C);
+    Out << "  " << Seconds(C.Time) << "  type " << HexNumber(C.Type, 8) << " value "
+        << HexNumber(C.Value, 8) << (Meaning.empty() ? "" : " (" + Meaning + ")") << "\n";
+  }
+  Out << "Resets (" << Run.Resets.size() << "):\n";
+  for (const sim::ResetRecord& R : Run.Resets) {
+    Out << "  " << Seconds(R.Time) << "  type " << R.Type << ", status " << StatusName(R.Status)
         << "\n";
   }
+  const IpmiCounts& I = Run.Ipmi;
+  Out << "IPMI requests: " << I.Requests << " (FRU reads " << I.FruReads << ", FRU writes "
+      << I.FruWrites << ", other " << I.Other << "; busy answers retried " << I.BusyRetried
+      << ", other failures " << I.Failed << ")\n";
+  Out << "Virtual time: " << Seconds(Run.VirtualMicroseconds) << " (" << Run.Stalls
+      << " stalls); real time " << Milliseconds(Run.RealMilliseconds) << "\n";
+  for (const std::string& P : Run.Problems) {
+    Out << "simulated blade: " << P << "\n";
+  }
+  if (WithTrace) {
+    Out << "\nIPMI trace:\n";
+    for (const sim::IpmiRequest& R : Run.Trace) {
+      Out << "  " << DescribeRequest(R) << "\n";
+    }
+  }
   return Out.str();
+}
+
+Json JsonReport(const RunOutcome& Run, bool WithTrace) {
+  Json J = {{"scenario", Run.Scenario}, {"description", Run.Description}};
+  J["entry"] = OutcomeJson(Run.Entry);
+  J["completion_signal"] = Run.Completion ? OutcomeJson(*Run.Completion) : Json(nullptr);
+  Json Mailboxes = Json::array();
+  for (const MailboxOutcome& M : Run.Mailboxes) {
+    Mailboxes.push_back(MailboxJson(M));
+  }
+  J["mailboxes"] = Mailboxes;
+  Json Changes = Json::array();
+  for (const FieldChange& C : Run.Changes) {
+    Changes.push_back(
+        {{"variable", C.Variable}, {"field", C.Field}, {"before", C.Before}, {"after", C.After}});
+  }
+  J["variables_changed"] = Changes;
+  Json Codes = Json::array();
+  for (const sim::StatusCodeRecord& C : Run.StatusCodes) {
+    Codes.push_back({{"time_us", C.Time},
+                     {"type", HexNumber(C.Type, 8)},
+                     {"value", HexNumber(C.Value, 8)},
+                     {"meaning", StatusCodeMeaning(C)}});
+  }
+  J["status_codes"] = Codes;
+  Json Resets = Json::array();
+  for (const sim::ResetRecord& R : Run.Resets) {
+    Resets.push_back({{"time_us", R.Time}, {"type", R.Type}, {"status", StatusName(R.Status)}});
+  }
+  J["resets"] = Resets;
+  const IpmiCounts& I = Run.Ipmi;
+  J["ipmi"] = {{"requests", I.Requests},        {"fru_reads", I.FruReads},
+               {"fru_writes", I.FruWrites},     {"other", I.Other},
+               {"busy_retried", I.BusyRetried}, {"failed", I.Failed}};
+  J["virtual_time_us"] = Run.VirtualMicroseconds;
+  J["stalls"] = Run.Stalls;
+  J["real_time_ms"] = Run.RealMilliseconds;
+  J["problems"] = Run.Problems;
+  if (WithTrace) {
+    Json Trace = Json::array();
+    for (const sim::IpmiRequest& R : Run.Trace) {
+      Trace.push_back(DescribeRequest(R));
+    }
+    J["trace"] = Trace;
+  }
+  return J;
 }
 
 } // namespace tools

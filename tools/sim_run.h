@@ -1,0 +1,64 @@
+// Runs a scenario: builds the simulated blade it describes, loads the driver, gives the completion
+// signal, and gathers what happened for the report.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/blade.h"
+#include "tools/scenario.h"
+#include "tools/variable_fields.h"
+
+namespace tools {
+
+// One command of a mailbox list, as the run left it.
+struct CommandOutcome {
+  UINT8 List;
+  size_t Index;
+  UINT16 Id;
+  std::string Text;
+  unsigned Executions; // how often the host read the command to carry it out
+  std::optional<sim::ResultRecordValue> Record;
+  std::string Meaning; // "Done", "Refused, retried 2 times", "no record (not a platform command)"
+};
+
+struct MailboxOutcome {
+  UINT8 Fru;
+  bool Platform; // the platform's own mailbox (FRU device 1, or 2 when information item 30 is set)
+  UINT16 HeaderOffset;
+  UINT16 ResultAreaOffset;
+  std::array<uint8_t, sim::MailboxLockBytes> LockBefore, LockAfterEntry, LockAtEnd;
+  std::vector<UINT8> OverflowLists;
+  std::vector<CommandOutcome> Commands;
+};
+
+struct IpmiCounts {
+  size_t Requests = 0;
+  size_t FruReads = 0;
+  size_t FruWrites = 0;
+  size_t Other = 0;
+  size_t BusyRetried = 0; // answered busy, so sent again
+  size_t Failed = 0;      // any other failure
+};
+
+struct RunOutcome {
+  std::string Scenario;
+  std::string Description;
+  sim::BootOutcome Entry;
+  std::optional<sim::BootOutcome> Completion; // unset when not given (or a reset came first)
+  std::vector<MailboxOutcome> Mailboxes;
+  std::vector<FieldChange> Changes;
+  std::vector<sim::StatusCodeRecord> StatusCodes;
+  std::vector<sim::ResetRecord> Resets;
+  std::vector<sim::IpmiRequest> Trace;
+  IpmiCounts Ipmi;
+  uint64_t VirtualMicroseconds = 0;
+  size_t Stalls = 0;
+  double RealMilliseconds = 0;
+  std::vector<std::string> Problems; // misuse the simulated blade detected
+};
+
+RunOutcome RunScenario(const Scenario& S);
+
+} // namespace tools
