@@ -39,4 +39,5 @@ add_firmware_image(FirmwareHarness efi_application HarnessMain
   ${CMAKE_CURRENT_SOURCE_DIR}/harness/harness.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/harness/scenario.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/harness/report_writer.cpp ${PROJECT_SOURCE_DIR}/hw/x86.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/common/smbios_record.cpp
   $<TARGET_OBJECTS:FirmwareKcs>)

@@ -8,6 +8,7 @@
 #include "firmware/common/ipmi_kcs.h"
 #include "firmware/common/pi_protocols.h"
 #include "firmware/common/port_io_x86.h"
+#include "firmware/common/smbios_record.h"
 #include "firmware/common/standin_config.h"
 #include "firmware/harness/report_writer.h"
 #include "firmware/harness/scenario.h"
@@ -46,6 +47,7 @@ struct StatusCode {
 
 struct HarnessState {
   EFI_HANDLE Image;
+  EFI_SYSTEM_TABLE* St;
   EFI_BOOT_SERVICES* Bs;
   EFI_RUNTIME_SERVICES* Rt;
   EFI_RESET_SYSTEM FirmwareReset;
@@ -302,6 +304,97 @@ void ReportPci(UINT32 Bus, UINT32 Device, UINT32 Function) {
   Report.Hex(PciConfigRead(Bus, Device, Function, PciBusNumberRegister), 8).End();
 }
 
+constexpr EFI_GUID Smbios3TableGuid = {
+    0xF2FD1544, 0x9794, 0x4A2C, {0x99, 0x2E, 0xE5, 0xBB, 0xCF, 0x20, 0xE3, 0x94}};
+constexpr EFI_GUID SmbiosTableGuid = {
+    0xEB9D2D31, 0x2D88, 0x11D3, {0x9A, 0x16, 0x00, 0x90, 0x27, 0x3F, 0xC1, 0x4D}};
+constexpr UINT8 SmbiosEndOfTable = 127;
+constexpr UINTN SmbiosUuidOffset = 8;
+
+template <typename T> T ReadUnaligned(const UINT8* At) {
+  T Value = 0;
+  for (UINTN I = 0; I < sizeof(T); ++I) {
+    Value = static_cast<T>(Value | (static_cast<T>(At[I]) << (8 * I)));
+  }
+  return Value;
+}
+
+// The System Information structure as the firmware publishes it to the operating system: the
+// structure table behind the SMBIOS 3 entry point (or the 2.x one), walked within its length.
+void ReportPublishedSystemInformation() {
+  EFI_SYSTEM_TABLE* St = H.St;
+  const UINT8* Table = nullptr;
+  UINTN Length = 0;
+  for (UINTN I = 0; I < St->NumberOfTableEntries && Table == nullptr; ++I) {
+    const EFI_CONFIGURATION_TABLE& Entry = St->ConfigurationTable[I];
+    const UINT8* Point = static_cast<const UINT8*>(Entry.VendorTable);
+    if (GuidEquals(Entry.VendorGuid, Smbios3TableGuid)) {
+      Table = reinterpret_cast<const UINT8*>(ReadUnaligned<UINT64>(Point + 0x10));
+      Length = ReadUnaligned<UINT32>(Point + 0x0C);
+    }
+  }
+  for (UINTN I = 0; I < St->NumberOfTableEntries && Table == nullptr; ++I) {
+    const EFI_CONFIGURATION_TABLE& Entry = St->ConfigurationTable[I];
+    const UINT8* Point = static_cast<const UINT8*>(Entry.VendorTable);
+    if (GuidEquals(Entry.VendorGuid, SmbiosTableGuid)) {
+      Table =
+          reinterpret_cast<const UINT8*>(static_cast<UINTN>(ReadUnaligned<UINT32>(Point + 0x18)));
+      Length = ReadUnaligned<UINT16>(Point + 0x16);
+    }
+  }
+  for (UINTN At = 0; Table != nullptr && At + SmbiosHeaderSize <= Length;) {
+    const UINTN Size = SmbiosRecordSize(Table + At, Length - At);
+    if (Size == 0 || Table[At] == SmbiosEndOfTable) {
+      break;
+    }
+    if (Table[At] == 1) {
+      Report.Word("smbios").Word("table").Status(EFI_SUCCESS).Bytes(Table + At, Size).End();
+      return;
+    }
+    At += Size;
+  }
+  Report.Word("smbios").Word("table").Status(EFI_NOT_FOUND).Bytes(nullptr, 0).End();
+}
+
+EFI_STATUS ReportSmbiosGet(SMBIOS_EDIT_PROTOCOL* Edit, const char* What, UINT8** Copy,
+                           UINT16* Size) {
+  const EFI_STATUS Status = Edit->GetStructure(1, 1, Copy, Size);
+  Report.Word("smbios").Word(What).Status(Status);
+  Report.Bytes(EFI_ERROR(Status) ? nullptr : *Copy, EFI_ERROR(Status) ? 0 : *Size).End();
+  return Status;
+}
+
+// SmbiosEditProtocol used the way the driver's UUID setting uses it: get the System Information
+// structure, put the UUID in, update the structure under its own handle; then read it back through
+// the protocol and from the published table.
+void EditSmbiosUuid(const UINT8* Uuid) {
+  SMBIOS_EDIT_PROTOCOL* Edit = nullptr;
+  EFI_STATUS Status = H.Bs->LocateProtocol(GuidPointer(SmbiosEditProtocolGuid), nullptr,
+                                           reinterpret_cast<void**>(&Edit));
+  if (EFI_ERROR(Status)) {
+    ReportError("smbios-edit", Status);
+    return;
+  }
+  UINT8* Copy = nullptr;
+  UINT16 Size = 0;
+  if (!EFI_ERROR(ReportSmbiosGet(Edit, "get", &Copy, &Size))) {
+    if (Size >= SmbiosUuidOffset + 16) {
+      for (UINTN I = 0; I < 16; ++I) {
+        Copy[SmbiosUuidOffset + I] = Uuid[I];
+      }
+      Status = Edit->UpdateStructure(SmbiosRecordHandle(Copy), Copy, Size);
+    } else {
+      Status = EFI_BAD_BUFFER_SIZE;
+    }
+    Report.Word("smbios").Word("update").Status(Status).Bytes(nullptr, 0).End();
+    H.Bs->FreePool(Copy);
+  }
+  if (!EFI_ERROR(ReportSmbiosGet(Edit, "reget", &Copy, &Size))) {
+    H.Bs->FreePool(Copy);
+  }
+  ReportPublishedSystemInformation();
+}
+
 void InstallCompletionSignal() {
   // Only the installation matters to the driver; the interface is never looked at.
   static UINT8 Interface;
@@ -354,6 +447,9 @@ bool Execute(const Directive& D) {
     return true;
   case DirectiveKind::Snapshot:
     Snapshot(D.Tag);
+    return true;
+  case DirectiveKind::SmbiosUuid:
+    EditSmbiosUuid(D.Data);
     return true;
   case DirectiveKind::Pci:
     ReportPci(static_cast<UINT32>(D.Numbers[0]), static_cast<UINT32>(D.Numbers[1]),
@@ -431,6 +527,7 @@ void RunScenario() {
 
 extern "C" EFI_STATUS EFIAPI HarnessMain(EFI_HANDLE Image, EFI_SYSTEM_TABLE* SystemTable) {
   H.Image = Image;
+  H.St = SystemTable;
   H.Bs = SystemTable->BootServices;
   H.Rt = SystemTable->RuntimeServices;
   Report.Word("begin").End();

@@ -10,6 +10,7 @@
 //   codes <tag> <count seen>
 //   code <tag> <index> <type> <value> <instance>
 //   pci <bus:device.function> <vendor and device ID> <bus-number register>
+//   smbios <get|update|reget|table> <status> <structure bytes or ->
 //   reset <type> <status>
 //   error <what> <status>
 //   end <number of lines before this one>

@@ -313,5 +313,13 @@ ParseOutcome ParseDirective(const char* Line, UINTN Length, Directive* Out, cons
     }
     return R;
   }
+  if (Equals(Verb, VerbLength, "smbios-uuid")) {
+    Out->Kind = DirectiveKind::SmbiosUuid;
+    if (W.Count != 2 || W.Length[1] != 32 ||
+        !ParseBytes(W.Text[1], W.Length[1], Out->Data, &Out->DataSize)) {
+      return Fail(Message, "smbios-uuid needs 32 hexadecimal digits");
+    }
+    return ParseOutcome::Directive;
+  }
   return Fail(Message, "unknown directive");
 }

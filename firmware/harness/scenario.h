@@ -10,6 +10,8 @@
 //   snapshot <tag>                                        report watched variables, FRU bytes and
 //                                                         status codes seen so far
 //   pci <bus> <device> <function>                         report a function's IDs and bus numbers
+//   smbios-uuid <32 hex digits>                           put this UUID into the System Information
+//                                                         structure through SmbiosEditProtocol
 //
 // Numbers are decimal, or hexadecimal with 0x; attributes are hexadecimal.
 //
@@ -27,6 +29,7 @@ enum class DirectiveKind : UINT8 {
   Completion,
   Snapshot,
   Pci,
+  SmbiosUuid,
 };
 
 constexpr UINTN ScenarioNameMax = 64; // UTF-16 units, NUL included

@@ -1,6 +1,7 @@
 // BladeCfgDxe.efi in real firmware: each test boots OVMF under QEMU with the stand-in drivers and
 // the harness, then checks the harness's report field by field. The expectations are the driver's
 // documented behaviour, worked out here by hand, not taken from the simulated blade.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -488,6 +489,32 @@ TEST(FirmwareBoot, PlatformItem30MovesTheMailboxToFruDevice2) {
     EXPECT_EQ(Fru(*Seen, 1, M1.Results).Bytes,
               Slice(File, fw::FruAreaSize + M1.Results, ResultAreaBytes));
   }
+}
+
+// The SMBIOS-edit stand-in in real firmware, used as the driver's UUID setting uses it: the update
+// keeps the structure's handle and size, changes only the UUID, and reaches the published table.
+TEST(FirmwareBoot, SmbiosEditStandInReplacesTheSystemUuidUnderItsHandle) {
+  const std::vector<uint8_t> Uuid = {0xFF, 0xEE, 0xDD, 0xCC, 0xBB, 0xAA, 0x99, 0x88,
+                                     0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x00};
+  ScenarioBuilder S;
+  PlatformVariables Vars;
+  Vars.AddTo(S);
+  LoadStandInsAndDriver(S);
+  S.SmbiosUuid(Uuid);
+
+  const FirmwareRun R = Boot("SMBIOS edit", S, fw::FruFile({}));
+  ASSERT_TRUE(BootedAndReported(R));
+  for (const char* Step : {"get", "update", "reget", "table"}) {
+    ASSERT_EQ(R.Report.Smbios.count(Step), 1u) << Step;
+    EXPECT_EQ(R.Report.Smbios.at(Step).Status, Success) << Step;
+  }
+  const std::vector<uint8_t>& Before = R.Report.Smbios.at("get").Bytes;
+  ASSERT_GE(Before.size(), 27u);
+  EXPECT_EQ(Before[0], 1) << "System Information";
+  std::vector<uint8_t> Expected = Before;
+  std::copy(Uuid.begin(), Uuid.end(), Expected.begin() + 8);
+  EXPECT_EQ(R.Report.Smbios.at("reget").Bytes, Expected) << "same handle, size and strings";
+  EXPECT_EQ(R.Report.Smbios.at("table").Bytes, Expected) << "the table the OS will read";
 }
 
 } // namespace

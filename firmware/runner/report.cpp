@@ -128,6 +128,14 @@ private:
     if (Verb == "pci") {
       return PciOf(W);
     }
+    if (Verb == "smbios") {
+      ReadBack B{};
+      if (W.size() != 4 || !ParseUnsigned(W[2], 16, &B.Status) || !ParseBytes(W[3], &B.Bytes)) {
+        return false;
+      }
+      R_.Smbios[W[1]] = B;
+      return true;
+    }
     if (Verb == "reset") {
       uint64_t Type = 0, S = 0;
       if (W.size() != 3 || !ParseUnsigned(W[1], 10, &Type) || !ParseUnsigned(W[2], 16, &S)) {

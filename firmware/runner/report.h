@@ -54,7 +54,8 @@ struct Report {
   std::vector<LoadLine> Loads;
   std::vector<EFI_STATUS> Completions;
   std::map<std::string, Snapshot> Snapshots;
-  std::map<std::string, PciLine> Pci; // by "bus:dev.fn" in hexadecimal
+  std::map<std::string, PciLine> Pci;     // by "bus:dev.fn" in hexadecimal
+  std::map<std::string, ReadBack> Smbios; // System Information structure: get, update, reget, table
   std::optional<ResetLine> Reset;
   std::vector<std::string> Errors;   // what the harness itself reported as failing
   std::vector<std::string> Problems; // lines the host could not read, a missing end, a bad count

@@ -10,17 +10,28 @@ ScenarioBuilder& ScenarioBuilder::Line(const std::string& Line) {
   return *this;
 }
 
-ScenarioBuilder& ScenarioBuilder::Variable(const std::string& Name, const std::string& Guid,
-                                           uint32_t Attributes, const std::vector<uint8_t>& Bytes) {
-  std::string Hex;
+namespace {
+std::string Hex(const std::vector<uint8_t>& Bytes) {
+  std::string Text;
   char Pair[3];
   for (uint8_t B : Bytes) {
     std::snprintf(Pair, sizeof(Pair), "%02x", B);
-    Hex += Pair;
+    Text += Pair;
   }
+  return Text;
+}
+} // namespace
+
+ScenarioBuilder& ScenarioBuilder::SmbiosUuid(const std::vector<uint8_t>& Uuid) {
+  return Line("smbios-uuid " + Hex(Uuid));
+}
+
+ScenarioBuilder& ScenarioBuilder::Variable(const std::string& Name, const std::string& Guid,
+                                           uint32_t Attributes, const std::vector<uint8_t>& Bytes) {
+  const std::string Text = Hex(Bytes);
   char Attr[9];
   std::snprintf(Attr, sizeof(Attr), "%x", Attributes);
-  return Line("variable " + Name + " " + Guid + " " + Attr + " " + (Hex.empty() ? "-" : Hex));
+  return Line("variable " + Name + " " + Guid + " " + Attr + " " + (Text.empty() ? "-" : Text));
 }
 
 ScenarioBuilder& ScenarioBuilder::Platform(unsigned Item, uint64_t Value) {

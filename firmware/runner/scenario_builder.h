@@ -18,6 +18,7 @@ public:
   ScenarioBuilder& Completion();
   ScenarioBuilder& Snapshot(const std::string& Tag);
   ScenarioBuilder& Pci(unsigned Bus, unsigned Device, unsigned Function);
+  ScenarioBuilder& SmbiosUuid(const std::vector<uint8_t>& Uuid);
 
   const std::string& Text() const { return Text_; }
 

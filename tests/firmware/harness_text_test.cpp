@@ -48,9 +48,11 @@ TEST(ScenarioFile, WhatTheRunnerWritesTheHarnessReadsBack) {
       .Load("\\BLADE\\BladeCfgDxe.efi")
       .Completion()
       .Snapshot("after-entry")
-      .Pci(0x40, 0, 0);
+      .Pci(0x40, 0, 0)
+      .SmbiosUuid({0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC,
+                   0xDD, 0xEE, 0xFF});
   const std::vector<Directive> D = ParseAll("# comment\r\n\n" + S.Text());
-  ASSERT_EQ(D.size(), 9u);
+  ASSERT_EQ(D.size(), 10u);
   EXPECT_EQ(D[0].Kind, DirectiveKind::Variable);
   EXPECT_EQ(Name(D[0]), u"TalBladeData");
   EXPECT_TRUE(GuidEquals(D[0].Guid, TalBladeDataGuid)) << "the GUID's in-memory layout";
@@ -72,6 +74,9 @@ TEST(ScenarioFile, WhatTheRunnerWritesTheHarnessReadsBack) {
   EXPECT_STREQ(D[7].Tag, "after-entry");
   EXPECT_EQ(D[8].Kind, DirectiveKind::Pci);
   EXPECT_EQ(D[8].Numbers[0], 0x40u);
+  EXPECT_EQ(D[9].Kind, DirectiveKind::SmbiosUuid);
+  ASSERT_EQ(D[9].DataSize, 16u);
+  EXPECT_EQ(D[9].Data[15], 0xFF);
 }
 
 TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
@@ -94,6 +99,7 @@ TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
       "completion now",
       "snapshot Entry", // tags are lower case
       "pci 0 32 0",
+      "smbios-uuid 00112233", // a UUID is 16 bytes
       "platform 1 2 3 4 5 6",
       "platform 99999999999 1",
   };
@@ -134,6 +140,7 @@ void FullReport(ReportWriter& W) {
   W.Word("codes").Word("entry").Decimal(1).End();
   W.Word("code").Word("entry").Decimal(0).Hex(2, 8).Hex(0xC000B3A0, 8).Decimal(0).End();
   W.Word("pci").Word("40:00.0").Hex(0x000C1B36, 8).Hex(0x00414140, 8).End();
+  W.Word("smbios").Word("table").Status(EFI_SUCCESS).Bytes(Bytes, 3).End();
   W.Word("completion").Status(EFI_SUCCESS).End();
   W.Word("reset").Decimal(0).Status(EFI_SUCCESS).End();
   W.Word("error").Word("a thing failed").Status(EFI_DEVICE_ERROR).End();
@@ -156,6 +163,7 @@ TEST(Report, WhatTheHarnessWritesTheRunnerReadsBack) {
   ASSERT_EQ(S.Codes.size(), 1u);
   EXPECT_EQ(S.Codes[0].Value, 0xC000B3A0u);
   EXPECT_EQ(R.Pci.at("40:00.0").BusNumbers, 0x00414140u);
+  EXPECT_EQ(R.Smbios.at("table").Bytes.size(), 3u);
   ASSERT_TRUE(R.Reset.has_value());
   EXPECT_EQ(R.Reset->Type, 0u);
   ASSERT_EQ(R.Errors.size(), 1u);
