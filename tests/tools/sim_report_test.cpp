@@ -1,0 +1,186 @@
+// bladecfg-sim runs: what the report says about each command, the variables, the BMC's traffic and
+// the time, for scenarios that exercise the platform run, and the JSON form of the same report.
+#include <gtest/gtest.h>
+
+#include "tools/report.h"
+#include "tools/scenario.h"
+#include "tools/sim_run.h"
+
+namespace {
+
+tools::RunOutcome RunText(const std::string& Text) {
+  return tools::RunScenario(
+      tools::ParseScenario(tools::ParseJsonText(Text, "test.json"), "test.json", ""));
+}
+
+// A platform mailbox in FRU device 1 holding Commands (a JSON array of commands), then Extra.
+std::string Platform(const std::string& Commands, const std::string& Extra = "") {
+  return R"({"fru_devices": [{"id": 1, "mailbox": {"lists": [)" + Commands + "]}}]" + Extra + "}";
+}
+
+std::string Numbered(size_t Count) {
+  std::string Out = "[";
+  for (size_t I = 0; I < Count; ++I) {
+    Out += std::string(I ? "," : "") + R"({"id": )" + std::to_string(I + 1) +
+           R"(, "text": "SET B1 OEMTAL_IOV1_BUS1=ENABLE"})";
+  }
+  return Out + "]";
+}
+
+std::vector<std::string> Meanings(const tools::RunOutcome& R) {
+  std::vector<std::string> Out;
+  for (const tools::CommandOutcome& C : R.Mailboxes.at(0).Commands) {
+    Out.push_back(C.Meaning);
+  }
+  return Out;
+}
+
+bool Changed(const tools::RunOutcome& R, const std::string& Variable, const std::string& Field,
+             const std::string& After) {
+  for (const tools::FieldChange& C : R.Changes) {
+    if (C.Variable == Variable && C.Field == Field) {
+      return C.After == After;
+    }
+  }
+  return false;
+}
+
+TEST(SimReport, DefaultBladeShowsEveryKindOfAnswer) {
+  const tools::RunOutcome R = tools::RunScenario(tools::DefaultScenario());
+  ASSERT_TRUE(R.Entry.Returned);
+  EXPECT_EQ(R.Entry.Status, EFI_SUCCESS);
+  ASSERT_TRUE(R.Completion.has_value());
+  ASSERT_EQ(R.Mailboxes.size(), 1u);
+  const tools::MailboxOutcome& M = R.Mailboxes[0];
+  EXPECT_TRUE(M.Platform);
+  const std::vector<std::string> Want = {"Done",
+                                         "Done",
+                                         "Done",
+                                         "Done",
+                                         "Done",
+                                         "Refused, retried 2 times",
+                                         "no record (not a platform command)",
+                                         "Done",
+                                         "BadKeyword, retried 2 times",
+                                         "Done",
+                                         "Done",
+                                         "Done"};
+  EXPECT_EQ(Meanings(R), Want);
+  EXPECT_EQ(M.Commands[5].Record->Status, 0xF502u);
+  EXPECT_EQ(M.Commands[5].Executions, 3u);
+  EXPECT_EQ(M.Commands[6].Executions, 1u);
+  // The run keeps the lock; the completion signal lets it go.
+  EXPECT_EQ(M.LockAfterEntry[2], 1);
+  EXPECT_EQ(M.LockAtEnd[2], 0);
+  EXPECT_TRUE(Changed(R, "TalBladeData", "DeviceEnableMask", "0x0000000D (LOM1 MEZ1)"));
+  EXPECT_TRUE(Changed(R, "TalBladeData", "Serial", "\"SN4711BLADE\""));
+  EXPECT_TRUE(Changed(R, "SystemSetup", "Iov1Bus1", "1"));
+  EXPECT_TRUE(Changed(R, "CLPFailureFlag", "Reported", "1"));
+  ASSERT_EQ(R.StatusCodes.size(), 1u); // one failure report per boot
+  EXPECT_TRUE(R.Resets.empty());
+  EXPECT_EQ(R.Ipmi.Requests, R.Trace.size());
+  EXPECT_EQ(R.Ipmi.Requests, R.Ipmi.FruReads + R.Ipmi.FruWrites + R.Ipmi.Other);
+  EXPECT_EQ(R.Ipmi.FruWrites, 14u); // 2 lock bytes, 11 records, the release
+  EXPECT_TRUE(R.Problems.empty());
+}
+
+TEST(SimReport, BusyAnswersAreCountedAsRetries) {
+  const tools::RunOutcome R = RunText(
+      Platform(Numbered(2), R"(, "bmc": {"busy": [{"fru": 1, "request": "write", "times": 3}]})"));
+  EXPECT_EQ(R.Ipmi.BusyRetried, 3u);
+  EXPECT_EQ(R.Ipmi.Failed, 0u);
+  EXPECT_EQ(Meanings(R), (std::vector<std::string>{"Done", "Done"}));
+  EXPECT_EQ(R.Stalls, 3u); // a short wait before each resend
+}
+
+TEST(SimReport, LockHeldByTheBmcCostsVirtualTime) {
+  const tools::RunOutcome R =
+      RunText(Platform(Numbered(1), R"(, "bmc": {"lock": [{"fru": 1, "held_until_ms": 1200}]})"));
+  EXPECT_EQ(Meanings(R), std::vector<std::string>{"Done"});
+  // Polls at 0, 0.5 and 1.0 s find the BMC holding it; the one at 1.5 s gets in.
+  EXPECT_EQ(R.VirtualMicroseconds, 1500000u);
+  EXPECT_EQ(R.Mailboxes[0].LockBefore[1], 1);
+}
+
+TEST(SimReport, LockNeverGivenUpRunsNothing) {
+  const tools::RunOutcome R =
+      RunText(Platform(Numbered(2), R"(, "bmc": {"lock": [{"fru": 1, "held_forever": true}]})"));
+  EXPECT_EQ(Meanings(R), (std::vector<std::string>{"not run", "not run"}));
+  EXPECT_EQ(R.VirtualMicroseconds, 40u * 500000);
+  EXPECT_EQ(R.Mailboxes[0].LockAfterEntry[2], 0); // the host gave up its claim
+}
+
+TEST(SimReport, ThirtyThreeCommandsLeaveTheOverflowMarker) {
+  const tools::RunOutcome R = RunText(Platform(Numbered(33)));
+  const auto& Commands = R.Mailboxes.at(0).Commands;
+  ASSERT_EQ(Commands.size(), 33u);
+  EXPECT_EQ(Commands[0].Meaning, "Done (its record since covered by the OverflowMarker)");
+  EXPECT_EQ(Commands[31].Meaning, "Done");
+  EXPECT_EQ(Commands[32].Meaning,
+            "not run: past the 32 commands of a list (OverflowMarker written)");
+  EXPECT_EQ(R.Mailboxes[0].OverflowLists, std::vector<UINT8>{0});
+}
+
+TEST(SimReport, ResetEndsTheBootBeforeTheCompletionSignal) {
+  const tools::RunOutcome R =
+      RunText(Platform(R"([{"id": 1, "text": "SET B1 OEMTAL_NUMA=ENABLE"}])"));
+  EXPECT_TRUE(R.Entry.Reset);
+  EXPECT_FALSE(R.Completion.has_value());
+  EXPECT_EQ(R.Resets.size(), 1u);
+  EXPECT_TRUE(Changed(R, "SystemSetup", "Numa", "1"));
+  // Already enabled: nothing to change, so no reset.
+  const tools::RunOutcome Same =
+      RunText(Platform(R"([{"id": 1, "text": "SET B1 OEMTAL_NUMA=ENABLE"}])",
+                       R"(, "variables": {"SystemSetup": {"Numa": 1}})"));
+  EXPECT_TRUE(Same.Resets.empty());
+  EXPECT_TRUE(Same.Changes.empty());
+}
+
+TEST(SimReport, FailedRecordWriteCutsTheRunShort) {
+  const tools::RunOutcome R = RunText(Platform(
+      Numbered(3),
+      R"(, "bmc": {"completion_codes": [{"code": "0xC0", "request": "write", "times": 100}]})"));
+  EXPECT_EQ(R.Ipmi.BusyRetried, 0u);
+  EXPECT_GT(R.Ipmi.Failed, 0u);
+  const std::vector<std::string> M = Meanings(R);
+  EXPECT_EQ(M[2], "not run");
+}
+
+TEST(SimReport, ItemThirtyMovesThePlatformMailboxToFruTwo) {
+  const tools::RunOutcome R = RunText(R"({"fru_devices": [
+      {"id": 1, "mailbox": {"lists": [[{"id": 1, "text": "SET B1 DEFAULT"}]]}},
+      {"id": 2, "mailbox": {"header_offset": 768, "lists": [[{"id": 2, "text": "SET B1 DEFAULT"}]]}}],
+    "platform": {"info": {"30": 1}}})");
+  ASSERT_EQ(R.Mailboxes.size(), 2u);
+  EXPECT_FALSE(R.Mailboxes[0].Platform);
+  EXPECT_EQ(R.Mailboxes[0].Commands[0].Meaning, "not run");
+  EXPECT_TRUE(R.Mailboxes[1].Platform);
+  EXPECT_EQ(R.Mailboxes[1].Commands[0].Meaning, "Done");
+}
+
+TEST(SimReport, JsonCarriesTheSameReport) {
+  const tools::RunOutcome R = tools::RunScenario(tools::DefaultScenario());
+  const nlohmann::ordered_json J = nlohmann::ordered_json::parse(tools::JsonReport(R, true).dump());
+  EXPECT_EQ(J["entry"]["status"], "EFI_SUCCESS");
+  const auto& Commands = J["mailboxes"][0]["commands"];
+  ASSERT_EQ(Commands.size(), R.Mailboxes[0].Commands.size());
+  for (size_t I = 0; I < Commands.size(); ++I) {
+    EXPECT_EQ(Commands[I]["meaning"], R.Mailboxes[0].Commands[I].Meaning);
+    EXPECT_EQ(Commands[I]["text"], R.Mailboxes[0].Commands[I].Text);
+  }
+  EXPECT_EQ(Commands[8]["record"]["status"], "0xFD02");
+  EXPECT_TRUE(Commands[6]["record"].is_null());
+  EXPECT_EQ(J["ipmi"]["requests"], R.Ipmi.Requests);
+  EXPECT_EQ(J["ipmi"]["fru_writes"], R.Ipmi.FruWrites);
+  EXPECT_EQ(J["trace"].size(), R.Trace.size());
+  EXPECT_EQ(J["variables_changed"].size(), R.Changes.size());
+  EXPECT_EQ(J["status_codes"][0]["value"], "0xC000B3A0");
+  // The readable report names the same things.
+  const std::string Text = tools::TextReport(R, false);
+  EXPECT_NE(Text.find("0xF502      Refused, retried 2 times"), std::string::npos) << Text;
+  EXPECT_NE(Text.find("TalBladeData.DeviceDisableMask: 0x00000000 -> 0x00000002 (LOM2)"),
+            std::string::npos);
+  EXPECT_NE(Text.find("IPMI requests: " + std::to_string(R.Ipmi.Requests)), std::string::npos);
+}
+
+} // namespace
