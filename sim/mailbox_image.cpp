@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/command_status.h"
 #include "sim/bmc.h"
 
 namespace sim {
@@ -233,11 +234,11 @@ std::vector<uint8_t> EncodeMailboxImage(const MailboxImage& Image) {
 
 std::string StatusWordName(UINT32 Status) {
   switch (Status) {
-  case 0x00000E00:
+  case ClpStatusDone:
     return "Done";
-  case 0x0000FD02:
+  case ClpStatusBadKeyword:
     return "BadKeyword";
-  case 0x0000F502:
+  case ClpStatusRefused:
     return "Refused";
   case 0xFFFFFFFF:
     return "not written";
