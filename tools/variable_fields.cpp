@@ -227,8 +227,9 @@ std::vector<FieldChange> CompareSnapshots(const VariableSnapshot& Before,
     if (!Old || !New) {
       // A variable that appeared or went away: its fields on the side where it exists.
       const std::vector<uint8_t>& Present = Old ? *Old : *New;
-      Out.push_back({Var.Label, "", Old ? std::to_string(Present.size()) + " bytes" : "absent",
-                     New ? std::to_string(Present.size()) + " bytes" : "absent"});
+      const std::string Size =
+          std::to_string(Present.size()) + (Present.size() == 1 ? " byte" : " bytes");
+      Out.push_back({Var.Label, "", Old ? Size : "absent", New ? Size : "absent"});
       for (const VariableField& F : Var.Fields) {
         const std::string Value = FormatField(F, Present);
         Out.push_back({Var.Label, F.Name, Old ? Value : "absent", New ? Value : "absent"});
