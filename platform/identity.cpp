@@ -30,13 +30,12 @@ public:
 
 void StoreUuidText(const CHAR8* Text, UINT8* BladeData) {
   BladeData[TalBladeField::UuidValid] = 1;
-  UINT8* LastByte = BladeData + TalBladeField::Uuid + UuidLength - 1;
-  for (UINT8 Pair = 0; Pair < UuidLength; ++Pair) {
+  const UINTN LastByte = TalBladeField::Uuid + UuidLength - 1;
+  for (UINTN Pair = 0; Pair < UuidLength; ++Pair) {
     const CHAR8 High = Text[2 * Pair];
     // A text that ends on the pair's first digit must not be read past its NUL.
-    const CHAR8 Low = High != 0 ? Text[2 * Pair + 1] : 0;
-    LastByte[-static_cast<INTN>(Pair)] =
-        static_cast<UINT8>(HexDigitValue(High) * 16 + HexDigitValue(Low));
+    const CHAR8 Low = High != 0 ? Text[2 * Pair + 1] : '\0';
+    BladeData[LastByte - Pair] = static_cast<UINT8>(HexDigitValue(High) * 16 + HexDigitValue(Low));
     if (High == 0 || Low == 0) {
       return;
     }
@@ -46,7 +45,7 @@ void StoreUuidText(const CHAR8* Text, UINT8* BladeData) {
 void StoreSerialText(const CHAR8* Text, UINT8* BladeData) {
   BladeData[TalBladeField::SerialValid] = 1;
   UINT8* Serial = BladeData + TalBladeField::Serial;
-  for (UINT8 Unit = 0; Unit < SerialUnits; ++Unit) {
+  for (UINTN Unit = 0; Unit < SerialUnits; ++Unit) {
     WriteLe16(Serial + 2 * Unit, static_cast<UINT8>(Text[Unit]));
     if (Text[Unit] == 0) {
       return;
