@@ -150,7 +150,7 @@ void Platform::WriteMsr(UINT32 Msr, UINT64 Value) {
 CpuidResult Platform::RunCpuid(UINT32 Leaf, UINT32 SubLeaf) const {
   CpuidResult R{0, 0, 0, 0};
   if (Leaf > MaxCpuidLeaf_) {
-    // Like Intel processors: a leaf past the highest answers as the highest basic leaf.
+    // As many x86 processors do, a leaf past the highest answers as the highest basic leaf.
     return RunCpuid(MaxCpuidLeaf_, SubLeaf);
   }
   if (Leaf == 0) {
