@@ -38,6 +38,8 @@ EFI_STATUS ExecuteRecord(RunState& R, UINT16 Offset, UINT16* Id, UINT32* ClpStat
     if (EFI_ERROR(Status) || *Id == CommandEndId) {
       return Status;
     }
+    // The text buffer holds nothing but this text and zeros behind it, never a longer earlier one.
+    ZeroBytes(R.Text, CommandTextCapacity);
     UINT16 Length = 0;
     Status = ReadFruText(R.Transport, R.Delay, R.FruId, static_cast<UINT16>(Offset + 2), &Length,
                          R.Text, CommandTextCapacity);
