@@ -518,3 +518,27 @@ TEST(FirmwareBoot, SmbiosEditStandInReplacesTheSystemUuidUnderItsHandle) {
 }
 
 } // namespace
+
+// The runner's own limit: a boot that cannot end in time is cut off, said to have timed out, and
+// leaves an incomplete report. The BMC holds the platform mailbox's lock, so the driver waits 20 s
+// for it, far past a 3 s limit however fast the machine.
+TEST(FirmwareBoot, ABootPastItsLimitIsCutOffAndSaidToHaveTimedOut) {
+  ScenarioBuilder S;
+  PlatformVariables Vars;
+  Vars.AddTo(S);
+  LoadStandInsAndDriver(S);
+  S.Snapshot("entry");
+  sim::MailboxImage Image = Mailbox({{0x0001, "SET B1 OEMTAL_LOM1=ENABLE"}});
+  Image.Lock = {1, 1, 0}; // LockTurn with the BMC, BmcLockFlag set
+
+  fw::BootRequest Request;
+  Request.Scenario = S.Text();
+  Request.FruData = fw::FruFile({{1, Image}});
+  Request.FruAreaSize = fw::FruAreaSize;
+  Request.TimeoutSeconds = 3;
+  const fw::BootResult B = fw::BootInQemu(Request);
+  ASSERT_TRUE(B.SetupFailure.empty()) << B.SetupFailure;
+  EXPECT_TRUE(B.TimedOut) << "QEMU exit status " << B.ExitStatus;
+  EXPECT_LT(B.Seconds, 3 + 5 + 1) << "the limit and timeout's kill delay, no more";
+  EXPECT_FALSE(fw::ParseReport(B.Report).Complete());
+}
