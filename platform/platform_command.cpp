@@ -40,11 +40,11 @@ enum class Action : UINT8 {
   NoChange,
   Refuse,             // never allowed, whatever the platform state
   EnableDevices,      // Devices into DeviceEnableMask, out of DeviceDisableMask
-  DisableDevices,     // the reverse, skipped while the NetBootFlags bit Guard is set
+  DisableDevices,     // the reverse, skipped while NetBootBit (a permanent address) is set
   SetIpl1Device,      // Ipl1Device = Value
   SetStorageBootMode, // NetBootFlags nibble = Value, FcoeValue = 0
-  SetNetBootFlag,     // NetBootFlags |= Guard, after enabling Devices
-  ClearNetBootFlag,   // NetBootFlags &= ~Guard
+  SetNetBootFlag,     // NetBootFlags |= NetBootBit, after enabling Devices
+  ClearNetBootFlag,   // NetBootFlags &= ~NetBootBit
   SetSystemSetupByte, // SystemSetup byte Offset = Value if changed; Reset says whether it resets
   SetClpFailurePause, // ClpFailurePause = Value
   Sas,                // SasMode and SwRaid, depending on SwRaidRequested
@@ -63,9 +63,9 @@ enum class Action : UINT8 {
 struct KeywordAction {
   UINT8 Code;
   Action Kind;
-  BOOLEAN Gated; // refused while platform item 29 answers nonzero
-  UINT32 Devices;
-  UINT16 Guard;
+  BOOLEAN Gated;     // refused while platform item 29 answers nonzero
+  UINT32 Devices;    // DeviceEnableMask / DeviceDisableMask bits
+  UINT16 NetBootBit; // the NetBootFlags bit the action sets, clears or is held back by
   UINT16 Offset;
   UINT8 Value;
   BOOLEAN Reset;
@@ -77,10 +77,10 @@ constexpr KeywordAction NoChange(UINT8 Code) {
 constexpr KeywordAction Enable(UINT8 Code, UINT32 Devices, BOOLEAN Gated = FALSE) {
   return {Code, Action::EnableDevices, Gated, Devices, 0, 0, 0, FALSE};
 }
-// Guard: the permanent-address flag that keeps a card enabled.
-constexpr KeywordAction Disable(UINT8 Code, UINT32 Devices, UINT16 Guard = 0,
+// HeldBackBy: the permanent-address bit that keeps a card enabled.
+constexpr KeywordAction Disable(UINT8 Code, UINT32 Devices, UINT16 HeldBackBy = 0,
                                 BOOLEAN Gated = FALSE) {
-  return {Code, Action::DisableDevices, Gated, Devices, Guard, 0, 0, FALSE};
+  return {Code, Action::DisableDevices, Gated, Devices, HeldBackBy, 0, 0, FALSE};
 }
 constexpr KeywordAction Ipl1(UINT8 Code, UINT8 Device) {
   return {Code, Action::SetIpl1Device, FALSE, 0, 0, 0, Device, FALSE};
@@ -394,7 +394,7 @@ void ApplySimple(CommandContext& C, const KeywordAction& A) {
     EnableDevices(Blade, A.Devices);
     break;
   case Action::DisableDevices:
-    if (NetBootFlagSet(Blade, A.Guard)) {
+    if (NetBootFlagSet(Blade, A.NetBootBit)) {
       return; // a permanent FC address keeps the card on: nothing to write
     }
     DisableDevices(Blade, A.Devices);
@@ -408,10 +408,10 @@ void ApplySimple(CommandContext& C, const KeywordAction& A) {
     break;
   case Action::SetNetBootFlag:
     EnableDevices(Blade, A.Devices);
-    SetNetBootFlags(Blade, static_cast<UINT16>(NetBootFlags(Blade) | A.Guard));
+    SetNetBootFlags(Blade, static_cast<UINT16>(NetBootFlags(Blade) | A.NetBootBit));
     break;
   case Action::ClearNetBootFlag:
-    SetNetBootFlags(Blade, static_cast<UINT16>(NetBootFlags(Blade) & ~A.Guard));
+    SetNetBootFlags(Blade, static_cast<UINT16>(NetBootFlags(Blade) & ~A.NetBootBit));
     break;
   case Action::SetClpFailurePause:
     Blade[TalBladeField::ClpFailurePause] = A.Value;
