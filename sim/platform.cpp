@@ -6,24 +6,15 @@
 #include <string>
 
 #include "sim/firmware.h"
+#include "sim/live_instances.h"
 #include "sim/problems.h"
 
 namespace sim {
 namespace {
 
-// Neither protocol passes an interface pointer, so their functions find the platform here: the
-// most recently constructed one still alive.
-std::vector<Platform*>& PlatformStack() {
-  static std::vector<Platform*> Stack;
-  return Stack;
-}
-
+// Neither protocol passes an interface pointer.
 Platform* CurrentPlatform() {
-  if (PlatformStack().empty()) {
-    ReportProblem("a platform protocol was called with no simulated platform alive");
-    return nullptr;
-  }
-  return PlatformStack().back();
+  return LiveInstances<Platform>::Current("a platform protocol");
 }
 
 EFI_STATUS EFIAPI QueryThunk(UINTN Index, UINT64* Value) {
@@ -56,12 +47,11 @@ UINT32 IdBits(UINT32 Count) {
 Platform::Platform(VirtualClock& Clock) : Clock_(Clock) {
   PlatformInfo_.Query = QueryThunk;
   StatusCode_.ReportStatusCode = ReportStatusCodeThunk;
-  PlatformStack().push_back(this);
+  LiveInstances<Platform>::Add(this);
 }
 
 Platform::~Platform() {
-  auto& Stack = PlatformStack();
-  Stack.erase(std::remove(Stack.begin(), Stack.end(), this), Stack.end());
+  LiveInstances<Platform>::Remove(this);
 }
 
 EFI_STATUS Platform::Query(UINTN Index, UINT64* Value) {

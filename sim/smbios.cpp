@@ -5,6 +5,7 @@
 #include <string>
 
 #include "sim/firmware.h"
+#include "sim/live_instances.h"
 #include "sim/problems.h"
 
 namespace sim {
@@ -13,18 +14,9 @@ namespace {
 constexpr UINT8 SystemInfoType = 1;
 constexpr UINT8 SystemInfoLength = 0x1B;
 
-// The protocol passes no interface pointer, so its functions find the table here.
-std::vector<Smbios*>& SmbiosStack() {
-  static std::vector<Smbios*> Stack;
-  return Stack;
-}
-
+// The protocol passes no interface pointer.
 Smbios* CurrentSmbios() {
-  if (SmbiosStack().empty()) {
-    ReportProblem("SmbiosEditProtocol was called with no simulated SMBIOS table alive");
-    return nullptr;
-  }
-  return SmbiosStack().back();
+  return LiveInstances<Smbios>::Current("SmbiosEditProtocol");
 }
 
 EFI_STATUS EFIAPI GetThunk(UINT8 Type, UINT8 Instance, UINT8** Structure, UINT16* Size) {
@@ -66,17 +58,11 @@ Smbios::Smbios(Pool& Pool) : Pool_(Pool) {
   constexpr UINT8 FactoryUuid[16] = {0x4C, 0x4C, 0x45, 0x44, 0x00, 0x10, 0x20, 0x80,
                                      0x80, 0x31, 0xB2, 0xC0, 0x4F, 0x42, 0x33, 0x32};
   SetStructure(SystemInfoHandle, SystemInformationStructure(SystemInfoHandle, FactoryUuid));
-  SmbiosStack().push_back(this);
+  LiveInstances<Smbios>::Add(this);
 }
 
 Smbios::~Smbios() {
-  auto& Stack = SmbiosStack();
-  for (auto It = Stack.begin(); It != Stack.end(); ++It) {
-    if (*It == this) {
-      Stack.erase(It);
-      break;
-    }
-  }
+  LiveInstances<Smbios>::Remove(this);
 }
 
 void Smbios::SetStructure(UINT16 Handle, const std::vector<UINT8>& Bytes) {
