@@ -4,6 +4,10 @@ namespace {
 
 constexpr UINT8 IpmiHeaderBytes = 2; // NetFn/LUN and command
 constexpr UINT8 IpmiCompletionOffset = 2;
+constexpr UINT8 IpmiNetFnApp = 0x06;
+constexpr UINT8 IpmiGetDeviceId = 0x01;
+constexpr UINT8 IpmiNodeBusy = 0xC0;
+constexpr UINT8 IpmiInitializationInProgress = 0xD2;
 
 UINT8 NetFnLun(UINT8 NetFn, UINT8 Lun) {
   return static_cast<UINT8>((NetFn << 2) | (Lun & 0x3));
@@ -58,4 +62,23 @@ EFI_STATUS IpmiKcsSend(const KcsPorts& Ports, const KcsLimits& Limits, UINT8 Net
   }
   *ResponseSize = static_cast<UINT8>(Stored);
   return DataBytes > Capacity ? EFI_BUFFER_TOO_SMALL : EFI_SUCCESS;
+}
+
+EFI_STATUS IpmiKcsAwaitBmc(const KcsPorts& Ports, const KcsLimits& Limits, UINT32 Tries,
+                           UINT32 PauseMicroseconds) {
+  EFI_STATUS Status = EFI_NOT_READY;
+  for (UINT32 Try = 0; Try < Tries; ++Try) {
+    UINT8 Response[16];
+    UINT8 Size = sizeof(Response);
+    Status =
+        IpmiKcsSend(Ports, Limits, IpmiNetFnApp, 0, IpmiGetDeviceId, nullptr, 0, Response, &Size);
+    const bool Starting =
+        Status == EFI_DEVICE_ERROR && Size == 1 &&
+        (Response[0] == IpmiInitializationInProgress || Response[0] == IpmiNodeBusy);
+    if (!Starting) {
+      return Status;
+    }
+    Ports.Delay(Ports.Context, PauseMicroseconds);
+  }
+  return Status;
 }

@@ -15,3 +15,10 @@ constexpr UINT8 IpmiKcsMaxRequestData = 64;
 EFI_STATUS IpmiKcsSend(const KcsPorts& Ports, const KcsLimits& Limits, UINT8 NetFn, UINT8 Lun,
                        UINT8 Command, const UINT8* RequestData, UINT8 RequestSize,
                        UINT8* ResponseData, UINT8* ResponseSize);
+
+// Waits until the BMC carries out requests: asks Get Device ID up to Tries times, pausing
+// PauseMicroseconds between tries while the BMC says it is still starting (completion code 0xD2)
+// or busy (0xC0). A BMC outside the machine is reached through a link that answers 0xD2 itself
+// until it is connected (QEMU's ipmi-bmc-extern). Returns the status of the last request.
+EFI_STATUS IpmiKcsAwaitBmc(const KcsPorts& Ports, const KcsLimits& Limits, UINT32 Tries,
+                           UINT32 PauseMicroseconds);

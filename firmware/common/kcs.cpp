@@ -14,10 +14,10 @@ KcsState State(UINT8 Status) {
   return static_cast<KcsState>(Status >> KcsStateShift);
 }
 
-// Waits until the BMC has taken the last byte or control code (IBF clear). Status receives the
-// status register that ended the wait.
-EFI_STATUS WaitInputEmpty(const KcsPorts& P, const KcsLimits& L, UINT8* Last) {
-  for (UINT32 Poll = 0; Poll < L.PollsPerWait; ++Poll) {
+// Waits until the BMC has taken the last byte or control code (IBF clear), at most Polls polls.
+// Last receives the status register that ended the wait.
+EFI_STATUS WaitInputEmptyFor(const KcsPorts& P, const KcsLimits& L, UINT32 Polls, UINT8* Last) {
+  for (UINT32 Poll = 0; Poll < Polls; ++Poll) {
     *Last = Status(P);
     if (*Last == KcsNoInterface) {
       return EFI_DEVICE_ERROR;
@@ -28,6 +28,10 @@ EFI_STATUS WaitInputEmpty(const KcsPorts& P, const KcsLimits& L, UINT8* Last) {
     P.Delay(P.Context, L.PollDelayMicroseconds);
   }
   return EFI_TIMEOUT;
+}
+
+EFI_STATUS WaitInputEmpty(const KcsPorts& P, const KcsLimits& L, UINT8* Last) {
+  return WaitInputEmptyFor(P, L, L.PollsPerWait, Last);
 }
 
 EFI_STATUS WaitOutputFull(const KcsPorts& P, const KcsLimits& L) {
@@ -91,13 +95,15 @@ EFI_STATUS WritePhase(const KcsPorts& P, const KcsLimits& L, const UINT8* Reques
 }
 
 // Takes response bytes until the BMC goes idle. Bytes past Capacity are read and dropped; more than
-// KcsMaxResponse bytes means the BMC is out of step.
+// KcsMaxResponse bytes means the BMC is out of step. Until the BMC has carried out the request,
+// IBF stays set and the state stays WRITE: the first wait is the long one.
 EFI_STATUS ReadPhase(const KcsPorts& P, const KcsLimits& L, UINT8* Response, UINT16 Capacity,
                      UINT16* Received) {
   *Received = 0;
   for (;;) {
     UINT8 S = 0;
-    EFI_STATUS Result = WaitInputEmpty(P, L, &S);
+    EFI_STATUS Result =
+        WaitInputEmptyFor(P, L, *Received == 0 ? L.PollsPerAnswer : L.PollsPerWait, &S);
     if (EFI_ERROR(Result)) {
       return Result;
     }

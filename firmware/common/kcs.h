@@ -19,10 +19,16 @@ struct KcsPorts {
 struct KcsLimits {
   UINT32 PollDelayMicroseconds;
   UINT32 PollsPerWait; // a wait gives up after this many polls that found the interface busy
+  // The wait for the BMC to carry out a request, from the request's last byte to the first byte
+  // of the answer. A BMC behind the interface (a real one, or one reached over a socket) takes
+  // this long; the interface itself answers every other step at once.
+  UINT32 PollsPerAnswer;
 };
 
-// About a second per step: the BMC simulator answers at once, a real BMC within milliseconds.
-constexpr KcsLimits KcsDefaultLimits = {10, 100000};
+// About a second per step and five for the BMC's answer, the KCS recommendation. A BMC that
+// gives up on a request itself (QEMU's link to an outside BMC does after 4 s) then still gets
+// its own answer, a completion code, through to the caller.
+constexpr KcsLimits KcsDefaultLimits = {10, 100000, 500000};
 
 constexpr UINT16 KcsDefaultDataPort = 0xCA2;
 constexpr UINT16 KcsDefaultStatusPort = 0xCA3;

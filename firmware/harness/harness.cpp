@@ -85,8 +85,10 @@ EFI_STATUS EFIAPI RecordStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VA
   return EFI_SUCCESS;
 }
 
-// Reads Count FRU bytes over KCS in Read FRU Data requests of at most 16 bytes.
-EFI_STATUS ReadFru(UINT8 Fru, UINT16 Offset, UINT16 Count, UINT8* Out) {
+// Reads Count FRU bytes over KCS in Read FRU Data requests of at most 16 bytes. When the BMC
+// refuses a request, Out[0] holds its completion code.
+EFI_STATUS ReadFru(UINT8 Fru, UINT16 Offset, UINT16 Count, UINT8* Out, UINTN* Refusal) {
+  *Refusal = 0;
   const KcsPorts Ports = X86KcsPorts(H.Bs);
   for (UINT16 Done = 0; Done < Count;) {
     const UINT8 Chunk =
@@ -97,6 +99,10 @@ EFI_STATUS ReadFru(UINT8 Fru, UINT16 Offset, UINT16 Count, UINT8* Out) {
     UINT8 Size = sizeof(Response);
     EFI_STATUS Status = IpmiKcsSend(Ports, KcsDefaultLimits, 0x0A, 0, 0x11, Request,
                                     sizeof(Request), Response, &Size);
+    if (Status == EFI_DEVICE_ERROR && Size == 1) {
+      Out[0] = Response[0];
+      *Refusal = 1;
+    }
     if (EFI_ERROR(Status)) {
       return Status;
     }
@@ -112,9 +118,10 @@ EFI_STATUS ReadFru(UINT8 Fru, UINT16 Offset, UINT16 Count, UINT8* Out) {
 }
 
 void ReportFru(const char* Tag, const Readback& R) {
-  const EFI_STATUS Status = ReadFru(R.Fru, R.Offset, R.Count, H.Scratch);
+  UINTN Refusal = 0;
+  const EFI_STATUS Status = ReadFru(R.Fru, R.Offset, R.Count, H.Scratch, &Refusal);
   Report.Word("fru").Word(Tag).Decimal(R.Fru).Decimal(R.Offset).Status(Status);
-  Report.Bytes(H.Scratch, EFI_ERROR(Status) ? 0 : R.Count).End();
+  Report.Bytes(H.Scratch, EFI_ERROR(Status) ? Refusal : R.Count).End();
 }
 
 void ReportVariable(const char* Tag, Watch& W) {

@@ -5,7 +5,7 @@
 //   load <path> <LoadImage status> <StartImage status> <resident 0|1>
 //   completion <status>
 //   snapshot <tag>
-//   fru <tag> <fru> <offset> <status> <hex bytes or ->
+//   fru <tag> <fru> <offset> <status> <hex bytes, the BMC's completion code, or ->
 //   var <tag> <name> <guid> <status> <hex bytes or ->
 //   codes <tag> <count seen>
 //   code <tag> <index> <type> <value> <instance>

@@ -7,6 +7,10 @@
 
 namespace {
 
+// Up to ten seconds for a BMC that says it is starting.
+constexpr UINT32 BmcStartTries = 100;
+constexpr UINT32 BmcStartPauseMicroseconds = 100000;
+
 struct TransportState {
   IPMI_TRANSPORT_PROTOCOL Protocol;
   EFI_BOOT_SERVICES* BootServices;
@@ -37,6 +41,10 @@ extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE, EFI_SYSTEM_TABLE* SystemTab
   if (PortRead8(KcsDefaultStatusPort) == 0xFF) {
     return EFI_NOT_FOUND;
   }
+  // A BMC may still be starting when the machine is; the transport is offered in any case, and a
+  // BMC that never starts fails the driver's requests, which it reports.
+  (void)IpmiKcsAwaitBmc(X86KcsPorts(Transport.BootServices), KcsDefaultLimits, BmcStartTries,
+                        BmcStartPauseMicroseconds);
   EFI_HANDLE Handle = nullptr;
   return Transport.BootServices->InstallProtocolInterface(
       &Handle, GuidPointer(IpmiTransportProtocolGuid), EFI_NATIVE_INTERFACE, &Transport.Protocol);

@@ -1,6 +1,9 @@
 // The BMC's side of a KCS interface, as QEMU's isa-ipmi-kcs behaves, with faults a test can script:
 // an input buffer that stays busy for a while or for ever, an error state in the middle of a
-// write, no interface at all, a BMC that never raises OBF for the closing byte.
+// write, no interface at all, a BMC that never raises OBF for the closing byte, and a BMC that
+// answers late. Late is how a BMC outside the interface answers (QEMU's ipmi-bmc-extern, a real
+// BMC): after the request's last byte IBF stays set and the state stays WRITE until the answer
+// comes, and the interface ignores every host write in the meantime.
 #pragma once
 
 #include <cstdint>
@@ -24,10 +27,12 @@ public:
   bool ErrorEveryTime = false;         // ... and of every write phase after it
   bool Absent = false;                 // every port reads 0xFF
   bool NoClosingObf = false;           // the BMC never raises OBF when it goes idle
+  std::optional<int> AnswerAfterPolls; // the answer comes after this many status reads
 
   std::vector<std::vector<uint8_t>> Requests; // every request the BMC carried out
   int Aborts = 0;
   int StatusReads = 0;
+  int IgnoredWrites = 0; // host writes that met a full input buffer
   uint64_t DelayMicroseconds = 0;
 
   KcsPorts Ports() {
@@ -62,6 +67,14 @@ private:
       return DataOut_;
     }
     ++StatusReads;
+    if (Pending_) {
+      if (PendingPolls_ > 0) {
+        --PendingPolls_;
+        return static_cast<UINT8>(Status_ | KcsStatusIbf);
+      }
+      Pending_ = false;
+      Answer();
+    }
     const bool Stuck = StuckAfterWrites && Writes_ >= *StuckAfterWrites;
     if (BusyLeft_ > 0 || Stuck) {
       if (BusyLeft_ > 0) {
@@ -74,6 +87,10 @@ private:
 
   void Write(UINT16 Port, UINT8 Value) {
     if (Absent) {
+      return;
+    }
+    if (Pending_) {
+      ++IgnoredWrites;
       return;
     }
     ++Writes_;
@@ -95,6 +112,16 @@ private:
   void Respond() {
     Requests.push_back(In_);
     Out_ = Handler(In_);
+    if (AnswerAfterPolls) {
+      Pending_ = true;
+      PendingPolls_ = *AnswerAfterPolls;
+      return;
+    }
+    Answer();
+  }
+
+  // The answer reaches the interface: the first byte goes out at once.
+  void Answer() {
     OutPos_ = 0;
     SetState(KcsRead);
     DataIn_ = KcsReadByte;
@@ -193,6 +220,8 @@ private:
   size_t OutPos_ = 0;
   int Writes_ = 0;
   int BusyLeft_ = 0;
+  bool Pending_ = false; // a request is being carried out: IBF stays set
+  int PendingPolls_ = 0;
 };
 
 } // namespace fwtest

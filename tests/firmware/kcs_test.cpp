@@ -8,7 +8,7 @@ namespace {
 
 using fwtest::KcsDeviceModel;
 
-constexpr KcsLimits QuickLimits = {10, 50};
+constexpr KcsLimits QuickLimits = {10, 50, 200};
 
 struct Exchange {
   EFI_STATUS Status;
@@ -74,6 +74,63 @@ TEST(KcsTransact, StuckInputBufferTimesOutAtEveryStep) {
     // The transaction and the abort that follows it each wait at most a few budgets.
     EXPECT_LE(Bmc.StatusReads, 8 * static_cast<int>(QuickLimits.PollsPerWait));
   }
+}
+
+// A BMC behind the interface answers late: IBF stays set after the request's last byte until the
+// answer comes. Within the answer wait that is no failure at all, however much longer than any
+// other step it takes.
+TEST(KcsTransact, LateAnswerIsWaitedForAndReadWhole) {
+  const int Wait = QuickLimits.PollsPerWait;
+  const int Polls = QuickLimits.PollsPerAnswer;
+  for (int After : {1, Wait + 1, Polls - 1}) {
+    KcsDeviceModel Bmc;
+    Bmc.AnswerAfterPolls = After;
+    Bmc.Handler = [](const std::vector<uint8_t>& In) {
+      return std::vector<uint8_t>{static_cast<uint8_t>(In[0] + 4), In[1], 0x00, 0x51, 0x52};
+    };
+    const Exchange E = Transact(Bmc, {0x28, 0x11, 0x01, 0x00, 0x02, 0x02});
+    ASSERT_EQ(E.Status, EFI_SUCCESS) << "answer after " << After << " polls";
+    EXPECT_EQ(E.Response, (std::vector<uint8_t>{0x2C, 0x11, 0x00, 0x51, 0x52}));
+    EXPECT_EQ(Bmc.IgnoredWrites, 0) << "nothing is written while the BMC works";
+    EXPECT_EQ(Bmc.Aborts, 0);
+    EXPECT_EQ(Bmc.DelayMicroseconds, uint64_t(After) * QuickLimits.PollDelayMicroseconds);
+    EXPECT_EQ(Bmc.State(), KcsIdle);
+  }
+}
+
+// An answer later than the wait: the transaction times out without writing into the busy
+// interface, and when the stale answer does come, the next transaction gets its own answer, never
+// the stale one.
+TEST(KcsTransact, AnswerPastTheWaitTimesOutAndNeverReachesTheNextRequest) {
+  const int Polls = QuickLimits.PollsPerAnswer;
+  const int Wait = QuickLimits.PollsPerWait;
+  for (int After : {Polls + 1, Polls + Wait + 1, Polls + 2 * Wait + 1, Polls + 5 * Wait}) {
+    KcsDeviceModel Bmc;
+    Bmc.AnswerAfterPolls = After;
+    Bmc.Handler = [](const std::vector<uint8_t>& In) {
+      return std::vector<uint8_t>{static_cast<uint8_t>(In[0] + 4), In[1], 0x00, In.back()};
+    };
+    EXPECT_EQ(Transact(Bmc, {0x18, 0x01, 0xA1}).Status, EFI_TIMEOUT) << After;
+    EXPECT_EQ(Bmc.IgnoredWrites, 0) << "no write into an interface that has not taken the last";
+    Bmc.AnswerAfterPolls.reset();
+    Exchange Next = Transact(Bmc, {0x18, 0x01, 0xB2});
+    for (int Try = 0; Try < 3 && Next.Status == EFI_TIMEOUT; ++Try) {
+      Next = Transact(Bmc, {0x18, 0x01, 0xB2}); // the stale answer is still on its way
+    }
+    ASSERT_EQ(Next.Status, EFI_SUCCESS) << After;
+    EXPECT_EQ(Next.Response, (std::vector<uint8_t>{0x1C, 0x01, 0x00, 0xB2})) << After;
+    EXPECT_EQ(Bmc.State(), KcsIdle);
+  }
+}
+
+TEST(KcsTransact, ABmcThatNeverAnswersCostsABoundedWait) {
+  KcsDeviceModel Bmc;
+  Bmc.AnswerAfterPolls = 1 << 30;
+  EXPECT_EQ(Transact(Bmc, {0x18, 0x01}).Status, EFI_TIMEOUT);
+  EXPECT_EQ(Bmc.Requests.size(), 1u);
+  // The answer wait, then the abort's wait for the interface: nothing more.
+  EXPECT_LE(Bmc.StatusReads,
+            static_cast<int>(QuickLimits.PollsPerAnswer + 2 * QuickLimits.PollsPerWait));
 }
 
 TEST(KcsTransact, ErrorStateInTheWritePhaseIsAbortedAndTheRequestSentAgain) {
@@ -211,6 +268,51 @@ TEST(IpmiKcsSend, OversizedRequestIsRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(C.Status, EFI_BAD_BUFFER_SIZE);
   EXPECT_TRUE(Bmc.Requests.empty());
   EXPECT_EQ(Bmc.StatusReads, 0);
+}
+
+// The wait for a BMC that is still starting: Get Device ID until the BMC carries it out.
+TEST(IpmiKcsAwaitBmc, AsksUntilTheBmcHasStartedAndNoLonger) {
+  struct Case {
+    std::vector<uint8_t> Codes; // completion codes of the answers, in order; then 0x00
+    uint32_t Tries;
+    EFI_STATUS Status;
+    size_t Requests;
+  };
+  const Case Cases[] = {
+      {{}, 5, EFI_SUCCESS, 1},
+      {{0xD2, 0xD2, 0xC0}, 5, EFI_SUCCESS, 4},
+      {{0xD2, 0xD2, 0xD2}, 3, EFI_DEVICE_ERROR, 3}, // still starting after the last try
+      {{0xC1}, 5, EFI_DEVICE_ERROR, 1},             // refused: no point asking again
+  };
+  for (const Case& C : Cases) {
+    KcsDeviceModel Bmc;
+    size_t Answered = 0;
+    Bmc.Handler = [&C, &Answered](const std::vector<uint8_t>& In) {
+      const uint8_t Code = Answered < C.Codes.size() ? C.Codes[Answered] : 0x00;
+      ++Answered;
+      std::vector<uint8_t> Out = {static_cast<uint8_t>(In[0] + 4),
+                                  In[1],
+                                  Code,
+                                  0x20,
+                                  0x81,
+                                  0x01,
+                                  0x02,
+                                  0x02,
+                                  0xBF,
+                                  0x00,
+                                  0x00,
+                                  0x00,
+                                  0x00,
+                                  0x00};
+      Out.resize(Code == 0 ? Out.size() : 3); // a failing answer carries no data
+      return Out;
+    };
+    EXPECT_EQ(IpmiKcsAwaitBmc(Bmc.Ports(), QuickLimits, C.Tries, 100000), C.Status);
+    ASSERT_EQ(Bmc.Requests.size(), C.Requests);
+    EXPECT_EQ(Bmc.Requests.back(), (std::vector<uint8_t>{0x18, 0x01})) << "Get Device ID";
+    const size_t Pauses = C.Status == EFI_SUCCESS ? C.Requests - 1 : C.Codes[0] == 0xC1 ? 0 : 3;
+    EXPECT_EQ(Bmc.DelayMicroseconds, Pauses * 100000u);
+  }
 }
 
 } // namespace
