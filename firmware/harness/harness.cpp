@@ -402,6 +402,18 @@ void EditSmbiosUuid(const UINT8* Uuid) {
   ReportPublishedSystemInformation();
 }
 
+// One request to the BMC, as a platform's transport would carry it: the answer's bytes after the
+// completion code, or the completion code alone when the BMC refused the request.
+void SendIpmi(const Directive& D) {
+  UINT8 Response[255];
+  UINT8 Size = sizeof(Response);
+  const UINT8 NetFn = static_cast<UINT8>(D.Numbers[0]);
+  const UINT8 Command = static_cast<UINT8>(D.Numbers[1]);
+  const EFI_STATUS Status = IpmiKcsSend(X86KcsPorts(H.Bs), KcsDefaultLimits, NetFn, 0, Command,
+                                        D.Data, static_cast<UINT8>(D.DataSize), Response, &Size);
+  Report.Word("ipmi").Hex(NetFn, 2).Hex(Command, 2).Status(Status).Bytes(Response, Size).End();
+}
+
 void InstallCompletionSignal() {
   // Only the installation matters to the driver; the interface is never looked at.
   static UINT8 Interface;
@@ -457,6 +469,9 @@ bool Execute(const Directive& D) {
     return true;
   case DirectiveKind::SmbiosUuid:
     EditSmbiosUuid(D.Data);
+    return true;
+  case DirectiveKind::Ipmi:
+    SendIpmi(D);
     return true;
   case DirectiveKind::Pci:
     ReportPci(static_cast<UINT32>(D.Numbers[0]), static_cast<UINT32>(D.Numbers[1]),

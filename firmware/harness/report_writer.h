@@ -11,11 +11,13 @@
 //   code <tag> <index> <type> <value> <instance>
 //   pci <bus:device.function> <vendor and device ID> <bus-number register>
 //   smbios <get|update|reget|table> <status> <structure bytes or ->
+//   ipmi <netfn> <command> <status> <answer bytes, the completion code alone, or ->
 //   reset <type> <status>
 //   error <what> <status>
 //   end <number of lines before this one>
 //
-// Statuses and code values are 16 and 8 hexadecimal digits; other numbers are decimal.
+// Statuses and code values are 16 and 8 hexadecimal digits, NetFn and command 2; other numbers
+// are decimal.
 #pragma once
 
 #include "uefi/types.h"

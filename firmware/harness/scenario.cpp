@@ -313,6 +313,16 @@ ParseOutcome ParseDirective(const char* Line, UINTN Length, Directive* Out, cons
     }
     return R;
   }
+  if (Equals(Verb, VerbLength, "ipmi")) {
+    Out->Kind = DirectiveKind::Ipmi;
+    if (W.Count != 4 || !ParseNumber(W.Text[1], W.Length[1], &Out->Numbers[0]) ||
+        !ParseNumber(W.Text[2], W.Length[2], &Out->Numbers[1]) || Out->Numbers[0] > 0x3F ||
+        Out->Numbers[1] > 0xFF || !ParseBytes(W.Text[3], W.Length[3], Out->Data, &Out->DataSize) ||
+        Out->DataSize > ScenarioIpmiDataMax) {
+      return Fail(Message, "ipmi needs a NetFn, a command and at most 64 request bytes");
+    }
+    return ParseOutcome::Directive;
+  }
   if (Equals(Verb, VerbLength, "smbios-uuid")) {
     Out->Kind = DirectiveKind::SmbiosUuid;
     if (W.Count != 2 || W.Length[1] != 32 ||

@@ -12,6 +12,8 @@
 //   pci <bus> <device> <function>                         report a function's IDs and bus numbers
 //   smbios-uuid <32 hex digits>                           put this UUID into the System Information
 //                                                         structure through SmbiosEditProtocol
+//   ipmi <netfn> <command> <hex bytes or ->               send one request to the BMC over KCS and
+//                                                         report its answer
 //
 // Numbers are decimal, or hexadecimal with 0x; attributes are hexadecimal.
 //
@@ -30,11 +32,13 @@ enum class DirectiveKind : UINT8 {
   Snapshot,
   Pci,
   SmbiosUuid,
+  Ipmi,
 };
 
 constexpr UINTN ScenarioNameMax = 64; // UTF-16 units, NUL included
 constexpr UINTN ScenarioDataMax = 1024;
 constexpr UINTN ScenarioTagMax = 16; // NUL included
+constexpr UINTN ScenarioIpmiDataMax = 64;
 
 struct Directive {
   DirectiveKind Kind;
@@ -42,7 +46,7 @@ struct Directive {
   EFI_GUID Guid;
   UINT32 Attributes;
   UINT64 Numbers[3]; // platform: item, value; watch: size; readback: fru, offset, count;
-                     // pci: bus, device, function
+                     // pci: bus, device, function; ipmi: netfn, command
   UINTN DataSize;
   UINT8 Data[ScenarioDataMax];
   char Tag[ScenarioTagMax];

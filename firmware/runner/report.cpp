@@ -136,6 +136,19 @@ private:
       R_.Smbios[W[1]] = B;
       return true;
     }
+    if (Verb == "ipmi") {
+      uint64_t NetFn = 0, Command = 0;
+      IpmiLine L{};
+      if (W.size() != 5 || W[1].size() != 2 || W[2].size() != 2 ||
+          !ParseUnsigned(W[1], 16, &NetFn) || !ParseUnsigned(W[2], 16, &Command) ||
+          !ParseUnsigned(W[3], 16, &L.Status) || !ParseBytes(W[4], &L.Bytes)) {
+        return false;
+      }
+      L.NetFn = static_cast<uint8_t>(NetFn);
+      L.Command = static_cast<uint8_t>(Command);
+      R_.Ipmi.push_back(L);
+      return true;
+    }
     if (Verb == "reset") {
       uint64_t Type = 0, S = 0;
       if (W.size() != 3 || !ParseUnsigned(W[1], 10, &Type) || !ParseUnsigned(W[2], 16, &S)) {

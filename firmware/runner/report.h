@@ -42,6 +42,14 @@ struct Snapshot {
   std::vector<CodeLine> Codes;
 };
 
+// The BMC's answer to a request the harness sent itself.
+struct IpmiLine {
+  uint8_t NetFn;
+  uint8_t Command;
+  EFI_STATUS Status;
+  std::vector<uint8_t> Bytes; // after the completion code; the code alone on EFI_DEVICE_ERROR
+};
+
 struct ResetLine {
   uint32_t Type;
   EFI_STATUS Status;
@@ -56,6 +64,7 @@ struct Report {
   std::map<std::string, Snapshot> Snapshots;
   std::map<std::string, PciLine> Pci;     // by "bus:dev.fn" in hexadecimal
   std::map<std::string, ReadBack> Smbios; // System Information structure: get, update, reget, table
+  std::vector<IpmiLine> Ipmi;             // in the order sent
   std::optional<ResetLine> Reset;
   std::vector<std::string> Errors;   // what the harness itself reported as failing
   std::vector<std::string> Problems; // lines the host could not read, a missing end, a bad count

@@ -26,6 +26,12 @@ ScenarioBuilder& ScenarioBuilder::SmbiosUuid(const std::vector<uint8_t>& Uuid) {
   return Line("smbios-uuid " + Hex(Uuid));
 }
 
+ScenarioBuilder& ScenarioBuilder::Ipmi(unsigned NetFn, unsigned Command,
+                                       const std::vector<uint8_t>& Data) {
+  return Line("ipmi " + std::to_string(NetFn) + " " + std::to_string(Command) + " " +
+              (Data.empty() ? "-" : Hex(Data)));
+}
+
 ScenarioBuilder& ScenarioBuilder::Variable(const std::string& Name, const std::string& Guid,
                                            uint32_t Attributes, const std::vector<uint8_t>& Bytes) {
   const std::string Text = Hex(Bytes);

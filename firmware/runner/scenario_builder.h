@@ -19,6 +19,7 @@ public:
   ScenarioBuilder& Snapshot(const std::string& Tag);
   ScenarioBuilder& Pci(unsigned Bus, unsigned Device, unsigned Function);
   ScenarioBuilder& SmbiosUuid(const std::vector<uint8_t>& Uuid);
+  ScenarioBuilder& Ipmi(unsigned NetFn, unsigned Command, const std::vector<uint8_t>& Data);
 
   const std::string& Text() const { return Text_; }
 

@@ -50,9 +50,11 @@ TEST(ScenarioFile, WhatTheRunnerWritesTheHarnessReadsBack) {
       .Snapshot("after-entry")
       .Pci(0x40, 0, 0)
       .SmbiosUuid({0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC,
-                   0xDD, 0xEE, 0xFF});
+                   0xDD, 0xEE, 0xFF})
+      .Ipmi(0x30, 0x41, {0x01, 0x02})
+      .Ipmi(0x06, 0x01, {});
   const std::vector<Directive> D = ParseAll("# comment\r\n\n" + S.Text());
-  ASSERT_EQ(D.size(), 10u);
+  ASSERT_EQ(D.size(), 12u);
   EXPECT_EQ(D[0].Kind, DirectiveKind::Variable);
   EXPECT_EQ(Name(D[0]), u"TalBladeData");
   EXPECT_TRUE(GuidEquals(D[0].Guid, TalBladeDataGuid)) << "the GUID's in-memory layout";
@@ -77,6 +79,12 @@ TEST(ScenarioFile, WhatTheRunnerWritesTheHarnessReadsBack) {
   EXPECT_EQ(D[9].Kind, DirectiveKind::SmbiosUuid);
   ASSERT_EQ(D[9].DataSize, 16u);
   EXPECT_EQ(D[9].Data[15], 0xFF);
+  EXPECT_EQ(D[10].Kind, DirectiveKind::Ipmi);
+  EXPECT_EQ(D[10].Numbers[0], 0x30u);
+  EXPECT_EQ(D[10].Numbers[1], 0x41u);
+  EXPECT_EQ(std::vector<uint8_t>(D[10].Data, D[10].Data + D[10].DataSize),
+            (std::vector<uint8_t>{0x01, 0x02}));
+  EXPECT_EQ(D[11].DataSize, 0u) << "a request with no data";
 }
 
 TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
@@ -100,6 +108,10 @@ TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
       "snapshot Entry", // tags are lower case
       "pci 0 32 0",
       "smbios-uuid 00112233", // a UUID is 16 bytes
+      "ipmi 64 1 -",          // NetFn is six bits
+      "ipmi 6 256 -",
+      "ipmi 6 1",
+      "ipmi 6 1 " + std::string(2 * (ScenarioIpmiDataMax + 1), '0'),
       "platform 1 2 3 4 5 6",
       "platform 99999999999 1",
   };
@@ -142,6 +154,8 @@ void FullReport(ReportWriter& W) {
   W.Word("pci").Word("40:00.0").Hex(0x000C1B36, 8).Hex(0x00414140, 8).End();
   W.Word("smbios").Word("table").Status(EFI_SUCCESS).Bytes(Bytes, 3).End();
   W.Word("completion").Status(EFI_SUCCESS).End();
+  W.Word("ipmi").Hex(0x30, 2).Hex(0x41, 2).Status(EFI_DEVICE_ERROR).Bytes(Bytes + 2, 1).End();
+  W.Word("ipmi").Hex(0x06, 2).Hex(0x01, 2).Status(EFI_SUCCESS).Bytes(Bytes, 2).End();
   W.Word("reset").Decimal(0).Status(EFI_SUCCESS).End();
   W.Word("error").Word("a thing failed").Status(EFI_DEVICE_ERROR).End();
   const UINTN Lines = W.Lines();
@@ -164,6 +178,12 @@ TEST(Report, WhatTheHarnessWritesTheRunnerReadsBack) {
   EXPECT_EQ(S.Codes[0].Value, 0xC000B3A0u);
   EXPECT_EQ(R.Pci.at("40:00.0").BusNumbers, 0x00414140u);
   EXPECT_EQ(R.Smbios.at("table").Bytes.size(), 3u);
+  ASSERT_EQ(R.Ipmi.size(), 2u);
+  EXPECT_EQ(R.Ipmi[0].NetFn, 0x30);
+  EXPECT_EQ(R.Ipmi[0].Command, 0x41);
+  EXPECT_EQ(R.Ipmi[0].Status, EFI_DEVICE_ERROR);
+  EXPECT_EQ(R.Ipmi[0].Bytes, std::vector<uint8_t>{0xFE});
+  EXPECT_EQ(R.Ipmi[1].Bytes, (std::vector<uint8_t>{0x01, 0x02}));
   ASSERT_TRUE(R.Reset.has_value());
   EXPECT_EQ(R.Reset->Type, 0u);
   ASSERT_EQ(R.Errors.size(), 1u);
