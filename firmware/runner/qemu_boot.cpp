@@ -2,16 +2,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <signal.h>
 #include <sstream>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
+
+#include "firmware/runner/host_os.h"
 
 namespace fw {
 namespace {
@@ -27,31 +21,6 @@ constexpr const char* QemuProgram = "qemu-system-x86_64";
 // Beyond `timeout`'s own limit and kill delay: only a runner that cannot reap its child waits this.
 constexpr int ReapGraceSeconds = 15;
 constexpr size_t ConsoleTail = 4000;
-
-std::string ReadFile(const fs::path& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  std::ostringstream Out;
-  Out << In.rdbuf();
-  return Out.str();
-}
-
-bool WriteFile(const fs::path& Path, const std::string& Bytes) {
-  std::ofstream Out(Path, std::ios::binary);
-  Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
-  return static_cast<bool>(Out);
-}
-
-std::string FindOnPath(const std::string& Program) {
-  const char* Path = std::getenv("PATH");
-  std::istringstream Dirs(Path != nullptr ? Path : "");
-  for (std::string Dir; std::getline(Dirs, Dir, ':');) {
-    const fs::path Candidate = fs::path(Dir.empty() ? "." : Dir) / Program;
-    if (access(Candidate.c_str(), X_OK) == 0) {
-      return Candidate.string();
-    }
-  }
-  return "";
-}
 
 // The code and variable-store images of the installed OVMF package, 4 MiB flavour preferred.
 bool FindOvmf(std::string* Code, std::string* Vars, std::string* Why) {
@@ -97,30 +66,6 @@ bool FindOvmf(std::string* Code, std::string* Vars, std::string* Why) {
   return false;
 }
 
-// A fresh directory under TMPDIR, removed again when the boot is over.
-class RunDirectory {
-public:
-  RunDirectory() {
-    const char* Tmp = std::getenv("TMPDIR");
-    std::string Template = std::string(Tmp != nullptr ? Tmp : "/tmp") + "/bladecfg-fw-XXXXXX";
-    if (mkdtemp(Template.data()) != nullptr) {
-      Path_ = Template;
-    }
-  }
-  ~RunDirectory() {
-    std::error_code Ignored;
-    if (!Path_.empty()) {
-      fs::remove_all(Path_, Ignored);
-    }
-  }
-  RunDirectory(const RunDirectory&) = delete;
-  RunDirectory& operator=(const RunDirectory&) = delete;
-  const fs::path& Path() const { return Path_; }
-
-private:
-  fs::path Path_;
-};
-
 // The FAT drive: the harness as the removable-media boot file, the images it loads, the scenario.
 std::string PrepareDrive(const fs::path& Drive, const BootRequest& Request) {
   const fs::path Images = ConfiguredImageDir;
@@ -149,93 +94,59 @@ std::string PrepareDrive(const fs::path& Drive, const BootRequest& Request) {
   return "";
 }
 
+// The BMC behind the KCS interface: QEMU's own simulator with the FRU file, or a BMC program on
+// the loopback address. A link that finds nobody listening tries again every second.
+std::vector<std::string> BmcArguments(const fs::path& Dir, const BootRequest& Request) {
+  if (Request.ExternalBmcPort != 0) {
+    return {"-chardev",
+            "socket,id=ipmi0,host=127.0.0.1,port=" + std::to_string(Request.ExternalBmcPort) +
+                ",reconnect=1",
+            "-device",
+            "ipmi-bmc-extern,id=bmc0,chardev=ipmi0",
+            "-device",
+            "isa-ipmi-kcs,bmc=bmc0"};
+  }
+  return {"-device",
+          "ipmi-bmc-sim,id=bmc0,fruareasize=" + std::to_string(Request.FruAreaSize) +
+              ",frudatafile=" + (Dir / "fru.bin").string(),
+          "-device", "isa-ipmi-kcs,bmc=bmc0"};
+}
+
 std::vector<std::string> QemuArguments(const fs::path& Dir, const std::string& Code,
-                                       const BootRequest& Request) {
-  std::vector<std::string> A = {
-      "-machine",
-      "q35",
-      "-nodefaults",
-      "-nographic",
-      "-serial",
-      "stdio",
-      "-no-reboot",
-      "-m",
-      "256",
-      "-smp",
-      "4,sockets=1,cores=4,threads=1",
-      "-drive",
-      "if=pflash,format=raw,unit=0,readonly=on,file=" + Code,
-      "-drive",
-      "if=pflash,format=raw,unit=1,file=" + (Dir / "vars.fd").string(),
-      "-drive",
-      "file=fat:rw:" + (Dir / "drive").string() + ",format=raw,if=none,id=esp",
-      "-device",
-      "virtio-blk-pci,drive=esp,bus=pcie.0,addr=01.0,bootindex=0",
-      "-device",
-      "ipmi-bmc-sim,id=bmc0,fruareasize=" + std::to_string(Request.FruAreaSize) +
-          ",frudatafile=" + (Dir / "fru.bin").string(),
-      "-device",
-      "isa-ipmi-kcs,bmc=bmc0",
-      "-chardev",
-      "file,id=report,path=" + (Dir / "report.txt").string(),
-      "-device",
-      "isa-debugcon,iobase=0x402,chardev=report"};
+                                       const fs::path& Vars, const BootRequest& Request) {
+  std::vector<std::string> A = {"-machine",
+                                "q35",
+                                "-nodefaults",
+                                "-nographic",
+                                "-serial",
+                                "stdio",
+                                "-no-reboot",
+                                "-m",
+                                "256",
+                                "-smp",
+                                "4,sockets=1,cores=4,threads=1",
+                                "-drive",
+                                "if=pflash,format=raw,unit=0,readonly=on,file=" + Code,
+                                "-drive",
+                                "if=pflash,format=raw,unit=1,file=" + Vars.string(),
+                                "-drive",
+                                "file=fat:rw:" + (Dir / "drive").string() +
+                                    ",format=raw,if=none,id=esp",
+                                "-device",
+                                "virtio-blk-pci,drive=esp,bus=pcie.0,addr=01.0,bootindex=0",
+                                "-chardev",
+                                "file,id=report,path=" + (Dir / "report.txt").string(),
+                                "-device",
+                                "isa-debugcon,iobase=0x402,chardev=report"};
+  for (std::string& Arg : BmcArguments(Dir, Request)) {
+    A.push_back(std::move(Arg));
+  }
   if (Request.Layout == MachineLayout::AdapterSlots) {
     for (const std::string& Arg : AdapterSlotArguments()) {
       A.push_back(Arg);
     }
   }
   return A;
-}
-
-// Runs Argv with stdin from /dev/null and stdout and stderr into Log. The child dies with the
-// runner (SIGTERM, which `timeout` passes on to QEMU) and is killed outright past Deadline.
-int RunBounded(const std::vector<std::string>& Argv, const fs::path& Log, int DeadlineSeconds,
-               bool* KilledByRunner) {
-  *KilledByRunner = false;
-  const pid_t Child = fork();
-  if (Child < 0) {
-    return -1;
-  }
-  if (Child == 0) {
-    setpgid(0, 0);
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    const int In = open("/dev/null", O_RDONLY);
-    const int Out = open(Log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (In < 0 || Out < 0) {
-      _exit(126);
-    }
-    dup2(In, 0);
-    dup2(Out, 1);
-    dup2(Out, 2);
-    std::vector<char*> Args;
-    for (const std::string& A : Argv) {
-      Args.push_back(const_cast<char*>(A.c_str()));
-    }
-    Args.push_back(nullptr);
-    execvp(Args[0], Args.data());
-    _exit(127);
-  }
-  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(DeadlineSeconds);
-  int Status = 0;
-  for (;;) {
-    const pid_t Done = waitpid(Child, &Status, WNOHANG);
-    if (Done == Child) {
-      break;
-    }
-    if (Done < 0) {
-      return -1;
-    }
-    if (std::chrono::steady_clock::now() > Deadline) {
-      kill(-Child, SIGKILL);
-      kill(Child, SIGKILL);
-      waitpid(Child, &Status, 0);
-      *KilledByRunner = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
 }
 
 } // namespace
@@ -281,8 +192,8 @@ BootResult BootInQemu(const BootRequest& Request) {
   if (!FindOvmf(&Code, &Vars, &Result.SetupFailure)) {
     return Result;
   }
-  if (Request.FruAreaSize == 0 || Request.FruData.empty() ||
-      Request.FruData.size() % Request.FruAreaSize != 0) {
+  if (Request.ExternalBmcPort == 0 && (Request.FruAreaSize == 0 || Request.FruData.empty() ||
+                                       Request.FruData.size() % Request.FruAreaSize != 0)) {
     Result.SetupFailure = "the FRU data must be a whole number of FRU areas";
     return Result;
   }
@@ -296,17 +207,21 @@ BootResult BootInQemu(const BootRequest& Request) {
     Result.SetupFailure = Why;
     return Result;
   }
-  // Variables persist in the store: every boot starts from the package's pristine copy.
-  if (!fs::copy_file(Vars, Dir.Path() / "vars.fd", Error) ||
-      !WriteFile(Dir.Path() / "fru.bin",
-                 std::string(Request.FruData.begin(), Request.FruData.end()))) {
+  // Variables persist in the store: a boot starts from the package's pristine copy, unless it
+  // continues a store that an earlier boot left.
+  const fs::path Store =
+      Request.VariableStore.empty() ? Dir.Path() / "vars.fd" : fs::path(Request.VariableStore);
+  if ((!fs::exists(Store) && !fs::copy_file(Vars, Store, Error)) ||
+      (Request.ExternalBmcPort == 0 &&
+       !WriteFile(Dir.Path() / "fru.bin",
+                  std::string(Request.FruData.begin(), Request.FruData.end())))) {
     Result.SetupFailure = "cannot prepare the variable store or the FRU file";
     return Result;
   }
 
   std::vector<std::string> Argv = {"timeout", "--kill-after=5",
                                    std::to_string(Request.TimeoutSeconds), Qemu};
-  for (std::string& A : QemuArguments(Dir.Path(), Code, Request)) {
+  for (std::string& A : QemuArguments(Dir.Path(), Code, Store, Request)) {
     Argv.push_back(std::move(A));
   }
   const auto Start = std::chrono::steady_clock::now();

@@ -1,6 +1,7 @@
 // Boots the harness in OVMF under QEMU: a fresh directory with the FAT drive (harness, stand-ins,
-// driver image, scenario), the FRU data file for QEMU's BMC simulator and a fresh copy of the
-// OVMF variable store; QEMU runs under `timeout` with a hard limit and never outlives the runner.
+// driver image, scenario), the FRU data file for QEMU's BMC simulator (or a link to a BMC program)
+// and the OVMF variable store; QEMU runs under `timeout` with a hard limit and never outlives the
+// runner.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,16 @@ enum class MachineLayout {
 
 struct BootRequest {
   std::string Scenario;
-  std::vector<uint8_t> FruData; // FRU device k is bytes [k * FruAreaSize, (k + 1) * FruAreaSize)
+  // The BMC: QEMU's own simulator, whose FRU device k is bytes [k * FruAreaSize, (k + 1) *
+  // FruAreaSize) of FruData; or, when ExternalBmcPort is set, a BMC program that listens on that
+  // TCP port of the loopback address for QEMU's ipmi-bmc-extern link (FruData is then unused).
+  std::vector<uint8_t> FruData;
   unsigned FruAreaSize = 4096;
+  uint16_t ExternalBmcPort = 0;
+  // Empty: a fresh copy of the pristine OVMF variable store, dropped after the boot. Otherwise
+  // the store file to boot with, made from the pristine copy when it does not exist and kept, so
+  // that the next boot finds the non-volatile variables this one left.
+  std::string VariableStore;
   MachineLayout Layout = MachineLayout::Plain;
   unsigned TimeoutSeconds = 60;
 };
