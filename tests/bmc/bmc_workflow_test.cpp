@@ -1,0 +1,246 @@
+// The BMC engineer's road in real firmware with a real BMC program: the mailbox built with
+// bladecfg-mailbox, written into ipmi_sim's FRU device with ipmitool over the LAN, the host booted
+// in OVMF, the FRU device read back with ipmitool and decoded. The same scenario with QEMU's own
+// BMC must come to the same records, lock bytes and variables.
+#include <gtest/gtest.h>
+
+#include "firmware/runner/host_os.h"
+#include "tests/bmc/bmc_boot.h"
+
+namespace {
+
+using namespace bmctest;
+
+// TalBladeData and SystemSetup fields the scenarios change.
+constexpr size_t Ipl1Device = 3;
+constexpr size_t DeviceEnableMask = 152;
+constexpr size_t Numa = 112;
+constexpr size_t Iov1Bus1 = 639;
+
+constexpr char PlatformMailbox[] = R"({
+  "size": 4096,
+  "header_offset": 768,
+  "lists": [[
+    {"id": "0x0A01", "text": "SET BOOTCFGSETTING1 OEMTAL_LOM1=ENABLE"},
+    {"id": "0x0A02", "text": "SET NETPORT1 OEMTAL_BOOTPROTOCOL=PXE"},
+    {"id": "0x0A03", "text": "SET B1 OEMTAL_LOM9=ENABLE"},
+    {"id": "0x0A04", "text": "SET B1 OEMTAL_IOV1_BUS1=ENABLE"},
+    {"id": "0x0A05", "text": "set b1 oemtal_ipl1=usb"}
+  ]]
+})";
+
+// Records of the commands above: the adapter line keeps its slot; the bad keyword is recorded.
+const std::vector<ResultRecord> PlatformRecords = {
+    {0, 0, 0x0A01, Done}, {0, 2, 0x0A03, BadKeyword}, {0, 3, 0x0A04, Done}, {0, 4, 0x0A05, Done}};
+
+// Builds the FRU image from a description as an engineer does; the image's bytes.
+std::vector<uint8_t> BuildImage(const fw::IpmiSimBmc& Bmc, const std::string& Description,
+                                const std::string& Name) {
+  const auto Json = Bmc.WorkPath(Name + ".json");
+  const auto Image = Bmc.WorkPath(Name + ".bin");
+  EXPECT_TRUE(fw::WriteFile(Json, Description));
+  const fw::CommandOutput Out =
+      MailboxTool({"build", Json.string(), "-o", Image.string()}, Bmc.WorkPath("build.log"));
+  EXPECT_EQ(Out.ExitStatus, 0) << Out.Output;
+  const std::string Bytes = fw::ReadFile(Image);
+  return {Bytes.begin(), Bytes.end()};
+}
+
+// The FRU device as ipmitool reads it over the LAN, decoded by bladecfg-mailbox.
+struct FruDump {
+  std::vector<uint8_t> Bytes;
+  DecodedImage Decoded;
+};
+
+FruDump ReadOverLan(const fw::IpmiSimBmc& Bmc, unsigned Fru, const std::string& Name) {
+  const auto Path = Bmc.WorkPath(Name);
+  const fw::CommandOutput Out = Bmc.Ipmitool({"fru", "read", std::to_string(Fru), Path.string()});
+  EXPECT_EQ(Out.ExitStatus, 0) << Out.Output;
+  const std::string Bytes = fw::ReadFile(Path);
+  FruDump D{{Bytes.begin(), Bytes.end()}, DecodeWithTool(Path, Bmc.WorkPath("decode.log"))};
+  EXPECT_EQ(D.Decoded.Failure, "");
+  return D;
+}
+
+fw::IpmiSimSettings EmptyDevices() {
+  fw::IpmiSimSettings Settings;
+  Settings.FruDevices = {{1, std::vector<uint8_t>(FruSize, 0)},
+                         {2, std::vector<uint8_t>(FruSize, 0)}};
+  return Settings;
+}
+
+TEST(BmcWorkflow, MailboxWrittenWithIpmitoolIsRunAndItsRecordsReadBackAgreeWithQemusBmc) {
+  fw::IpmiSimBmc Bmc(EmptyDevices());
+  ASSERT_EQ(Bmc.Failure(), "");
+  const std::vector<uint8_t> Image = BuildImage(Bmc, PlatformMailbox, "platform");
+  ASSERT_EQ(Image.size(), FruSize);
+  const DecodedImage Built = DecodeWithTool(Bmc.WorkPath("platform.bin"), Bmc.WorkPath("d.log"));
+  ASSERT_EQ(Built.Failure, "");
+  ASSERT_EQ(Built.HeaderOffset, 768);
+  EXPECT_TRUE(Built.Results.empty());
+  const fw::CommandOutput Write =
+      Bmc.Ipmitool({"fru", "write", "1", Bmc.WorkPath("platform.bin").string()});
+  ASSERT_EQ(Write.ExitStatus, 0) << Write.Output;
+  ASSERT_EQ(Bmc.FruBytes(1), Image) << "ipmitool's write lands in the BMC's FRU file";
+
+  const uint16_t H = Built.HeaderOffset;
+  const uint16_t R = Built.ResultArea;
+  fw::ScenarioBuilder S;
+  Variables Vars;
+  Vars.Create(S);
+  S.Readback(1, H, 32).Readback(1, R, 192);
+  LoadStandInsAndDriver(S);
+  S.Snapshot("entry").Completion().Snapshot("completion");
+
+  const Boot Sim = BootWithIpmiSim("engineer's road", Bmc, S);
+  ASSERT_TRUE(Reported(Sim));
+  std::vector<uint8_t> QemuFru(3 * FruSize, 0);
+  std::copy(Image.begin(), Image.end(), QemuFru.begin() + FruSize);
+  const Boot Qemu = BootWithQemuBmc("engineer's road", S, QemuFru);
+  ASSERT_TRUE(Reported(Qemu));
+
+  // What the engineer sees: the FRU device read back over the LAN and decoded.
+  const FruDump After = ReadOverLan(Bmc, 1, "after.bin");
+  EXPECT_EQ(After.Decoded.Results, PlatformRecords);
+  EXPECT_EQ(After.Decoded.Lock, (std::vector<uint8_t>{1, 0, 0}))
+      << "the host asked (LockTurn 1) and released at the completion signal";
+  EXPECT_EQ(After.Bytes, Bmc.FruBytes(1)) << "the LAN and the BMC's storage agree";
+  std::vector<uint8_t> Untouched = Image;
+  for (size_t I = 0; I < Untouched.size(); ++I) {
+    const bool Written = (I >= H + 28u && I < H + 31u) || (I >= R && I < R + 30u);
+    if (Written) {
+      Untouched[I] = After.Bytes[I];
+    }
+  }
+  EXPECT_EQ(After.Bytes, Untouched) << "nothing outside the lock and the records moved";
+
+  // Both BMCs: the same records, lock bytes and variables, seen from inside the boot.
+  for (const char* Tag : {"entry", "completion"}) {
+    const fw::Snapshot& A = SnapshotOf(Sim, Tag);
+    const fw::Snapshot& B = SnapshotOf(Qemu, Tag);
+    EXPECT_EQ(FruRead(A, 1, H), FruRead(B, 1, H)) << Tag;
+    EXPECT_EQ(FruRead(A, 1, R), FruRead(B, 1, R)) << Tag;
+    EXPECT_EQ(A.Variables.size(), B.Variables.size()) << Tag;
+    for (const auto& [Key, Value] : A.Variables) {
+      ASSERT_EQ(B.Variables.count(Key), 1u) << Key;
+      EXPECT_EQ(Value.Bytes, B.Variables.at(Key).Bytes) << Key << " " << Tag;
+    }
+    EXPECT_EQ(A.CodesSeen, 0u) << "failures are not reported with ClpFailurePause 0";
+    EXPECT_EQ(B.CodesSeen, 0u);
+  }
+  const fw::Snapshot& E = SnapshotOf(Sim, "entry");
+  EXPECT_EQ(Slice(FruRead(E, 1, H), 28, 3), (std::vector<uint8_t>{1, 0, 1})) << "held";
+  EXPECT_EQ(Slice(FruRead(E, 1, R), 0, 30), Slice(After.Bytes, R, 30));
+  std::vector<uint8_t> Blade = Vars.TalBladeData;
+  PutLe32(Blade, DeviceEnableMask, 1); // LOM1
+  Blade[Ipl1Device] = 32;              // USB
+  EXPECT_EQ(VariableBytes(E, "TalBladeData"), Blade);
+  std::vector<uint8_t> System = Vars.SystemSetup;
+  System[Iov1Bus1] = 1;
+  EXPECT_EQ(VariableBytes(E, "Setup", SystemSetupGuid), System);
+  EXPECT_FALSE(Sim.Report.Reset.has_value());
+  EXPECT_FALSE(Qemu.Report.Reset.has_value());
+}
+
+// A NUMA change resets the machine after the records are written. The BMC keeps its FRU files and
+// the machine its variable store: the next boot finds NUMA already on, the command is done again
+// without a reset, and the records are still there.
+TEST(BmcWorkflow, RecordsWrittenBeforeAResetAreThereAfterItAndTheSecondBootNeedsNoReset) {
+  fw::IpmiSimSettings Settings = EmptyDevices();
+  fw::IpmiSimBmc Bmc(Settings);
+  ASSERT_EQ(Bmc.Failure(), "");
+  const std::vector<uint8_t> Image = BuildImage(Bmc, R"({"header_offset": 512, "lists": [[
+      {"id": "0x0B01", "text": "SET B1 OEMTAL_NUMA=ENABLE"},
+      {"id": "0x0B02", "text": "SET B1 OEMTAL_LOM2=ENABLE"}]]})",
+                                                "numa");
+  const fw::CommandOutput Write =
+      Bmc.Ipmitool({"fru", "write", "1", Bmc.WorkPath("numa.bin").string()});
+  ASSERT_EQ(Write.ExitStatus, 0) << Write.Output;
+  const DecodedImage Built = DecodeWithTool(Bmc.WorkPath("numa.bin"), Bmc.WorkPath("d.log"));
+  ASSERT_EQ(Built.Failure, "");
+  const std::string Store = Bmc.WorkPath("vars.fd").string();
+  const std::vector<ResultRecord> Records = {{0, 0, 0x0B01, Done}, {0, 1, 0x0B02, Done}};
+
+  Variables Vars;
+  fw::ScenarioBuilder First;
+  Vars.Create(First);
+  First.Readback(1, Built.ResultArea, 12);
+  LoadStandInsAndDriver(First);
+  First.Snapshot("entry");
+  const Boot One = BootWithIpmiSim("NUMA, first boot", Bmc, First, Store);
+  ASSERT_TRUE(Reported(One));
+  ASSERT_TRUE(One.Report.Reset.has_value()) << "NUMA needs a restart";
+  EXPECT_EQ(One.Report.Reset->Type, 0u) << "EfiResetCold";
+  const FruDump AfterReset = ReadOverLan(Bmc, 1, "after-reset.bin");
+  EXPECT_EQ(AfterReset.Decoded.Results, Records) << "written before the reset";
+  EXPECT_EQ(AfterReset.Decoded.Lock, (std::vector<uint8_t>{1, 0, 1}))
+      << "no completion signal came: the host still holds the mailbox";
+
+  fw::ScenarioBuilder Second;
+  Vars.CreateVolatileAndWatchSetup(Second);
+  Second.Readback(1, Built.ResultArea, 12);
+  LoadStandInsAndDriver(Second);
+  Second.Snapshot("entry");
+  const Boot Two = BootWithIpmiSim("NUMA, after the reset", Bmc, Second, Store);
+  ASSERT_TRUE(Reported(Two));
+  EXPECT_FALSE(Two.Report.Reset.has_value()) << "NUMA is on already";
+  const fw::LoadLine* Driver = Two.Report.Load("BladeCfgDxe.efi");
+  ASSERT_NE(Driver, nullptr);
+  EXPECT_EQ(Driver->StartStatus, 0u);
+  const fw::Snapshot& E = SnapshotOf(Two, "entry");
+  EXPECT_EQ(VariableBytes(E, "Setup", SystemSetupGuid).at(Numa), 1) << "kept by the store";
+  EXPECT_EQ(FruRead(E, 1, Built.ResultArea), Slice(AfterReset.Bytes, Built.ResultArea, 12));
+  const FruDump End = ReadOverLan(Bmc, 1, "end.bin");
+  EXPECT_EQ(End.Decoded.Results, Records);
+  EXPECT_EQ(End.Bytes, AfterReset.Bytes) << "the second run only confirms what is there";
+}
+
+// What each BMC answers, over KCS from inside the machine, to the requests the driver sends beside
+// FRU data: Set Power Restore Policy (Chassis 0x06) and the two OEM requests (NetFn 0x30, commands
+// 0x41 and 0x30). Neither BMC knows them: both refuse with 0xC1 (invalid command). ipmitool's raw
+// requests over ipmi_sim's LAN channel get the same answer.
+TEST(BmcAnswers, ChassisAndOemRequestsAreRefusedAsInvalidCommandsByBothBmcs) {
+  struct Request {
+    unsigned NetFn, Command;
+    std::vector<uint8_t> Data;
+  };
+  const std::vector<Request> Requests = {
+      {0x00, 0x06, {0x03}}, // Set Power Restore Policy: no change, say what is supported
+      {0x00, 0x06, {0x02}}, // always on
+      {0x30, 0x41, std::vector<uint8_t>(16, 0x5A)},
+      {0x30, 0x30, {0x02, 0x00, 0x00, 0x43, 0x46}},
+  };
+  fw::ScenarioBuilder S;
+  S.Load(fw::IpmiTransportImage).Ipmi(0x06, 0x01, {}).Ipmi(0x00, 0x01, {});
+  for (const Request& R : Requests) {
+    S.Ipmi(R.NetFn, R.Command, R.Data);
+  }
+  fw::IpmiSimBmc Bmc(EmptyDevices());
+  ASSERT_EQ(Bmc.Failure(), "");
+  const Boot Sim = BootWithIpmiSim("chassis and OEM", Bmc, S);
+  const Boot Qemu = BootWithQemuBmc("chassis and OEM", S, std::vector<uint8_t>(3 * FruSize, 0));
+  for (const Boot* B : {&Sim, &Qemu}) {
+    ASSERT_TRUE(Reported(*B));
+    ASSERT_EQ(B->Report.Ipmi.size(), 2 + Requests.size());
+    EXPECT_EQ(B->Report.Ipmi[0].Status, 0u) << "Get Device ID";
+    EXPECT_EQ(B->Report.Ipmi[1].Status, 0u) << "Get Chassis Status";
+    for (size_t I = 0; I < Requests.size(); ++I) {
+      const fw::IpmiLine& L = B->Report.Ipmi[2 + I];
+      EXPECT_EQ(L.NetFn, Requests[I].NetFn);
+      EXPECT_EQ(L.Status, DeviceError) << I;
+      EXPECT_EQ(L.Bytes, std::vector<uint8_t>{0xC1}) << I;
+    }
+  }
+  EXPECT_EQ(Sim.Report.Ipmi[1].Bytes.size(), 3u) << "ipmi_sim's chassis status";
+  for (const Request& R : Requests) {
+    std::vector<std::string> Raw = {"raw", std::to_string(R.NetFn), std::to_string(R.Command)};
+    for (uint8_t Byte : R.Data) {
+      Raw.push_back(std::to_string(Byte));
+    }
+    const fw::CommandOutput Out = Bmc.Ipmitool(Raw);
+    EXPECT_NE(Out.ExitStatus, 0);
+    EXPECT_NE(Out.Output.find("rsp=0xc1"), std::string::npos) << Out.Output;
+  }
+}
+
+} // namespace
