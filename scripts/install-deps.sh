@@ -11,6 +11,7 @@ Packages=(
   nlohmann-json3-dev libcli11-dev # the tools: scenario and mailbox files, command lines
   clang-format
   qemu-system-x86 ovmf            # booting the image in real firmware
+  openipmi ipmitool               # a BMC program (ipmi_sim) and its LAN client for the bmc tests
 )
 
 Missing=()
