@@ -12,6 +12,7 @@ Packages=(
   clang-format
   qemu-system-x86 ovmf            # booting the image in real firmware
   openipmi ipmitool               # a BMC program (ipmi_sim) and its LAN client for the bmc tests
+  libopenipmi-dev                 # the headers of ipmi_sim's modules
 )
 
 Missing=()

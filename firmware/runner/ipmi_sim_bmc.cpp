@@ -49,7 +49,8 @@ std::string Quoted(const fs::path& Path) {
 
 // lan.conf: the LAN channel, the serial port QEMU's link connects to (OpenIPMI's VM codec) and one
 // administrator.
-std::string LanConfiguration(uint16_t LanPort, uint16_t VmPort, const std::string& Password) {
+std::string LanConfiguration(uint16_t LanPort, uint16_t VmPort, const std::string& Password,
+                             const std::vector<std::string>& Extra) {
   std::ostringstream C;
   C << "name \"blade\"\n"
     << "set_working_mc " << BmcAddress << "\n"
@@ -60,6 +61,9 @@ std::string LanConfiguration(uint16_t LanPort, uint16_t VmPort, const std::strin
     << "endlan\n"
     << "serial kcs 127.0.0.1 " << VmPort << " codec VM\n"
     << "user 2 true \"admin\" \"" << Password << "\" admin 10 none md2 md5 straight\n";
+  for (const std::string& Line : Extra) {
+    C << Line << "\n";
+  }
   return C.str();
 }
 
@@ -149,7 +153,8 @@ bool IpmiSimBmc::StartOnce(const IpmiSimSettings& Settings, std::string* Why) {
   }
   Commands << "mc_enable " << BmcAddress << "\n";
   fs::create_directories(Dir / "state");
-  if (!WriteFile(Dir / "lan.conf", LanConfiguration(LanPort_, VmPort_, Password_)) ||
+  if (!WriteFile(Dir / "lan.conf",
+                 LanConfiguration(LanPort_, VmPort_, Password_, Settings.Configuration)) ||
       !WriteFile(Dir / "commands", Commands.str())) {
     *Why = "cannot write ipmi_sim's configuration";
     return false;

@@ -27,6 +27,8 @@ struct IpmiSimSettings {
   unsigned LifetimeSeconds = 600;
   // Extra lines for ipmi_sim's command file, after the FRU devices, before the BMC is enabled.
   std::vector<std::string> Commands;
+  // Extra lines for its lan.conf, for example a `loadlib "<module>" "<options>"` line.
+  std::vector<std::string> Configuration;
 };
 
 struct CommandOutput {

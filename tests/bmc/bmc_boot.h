@@ -42,6 +42,10 @@ struct Variables {
 
 void LoadStandInsAndDriver(fw::ScenarioBuilder& S);
 
+// Has ipmi_sim load the answers module (firmware/runner/ipmi_sim_answers.cpp) with Options. Empty,
+// or why the module is not there.
+std::string LoadAnswersModule(fw::IpmiSimSettings& Settings, const std::string& Options);
+
 struct Boot {
   fw::BootResult Result;
   fw::Report Report;

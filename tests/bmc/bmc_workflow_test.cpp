@@ -243,4 +243,53 @@ TEST(BmcAnswers, ChassisAndOemRequestsAreRefusedAsInvalidCommandsByBothBmcs) {
   }
 }
 
+// With a module that answers them, ipmi_sim takes the chassis and OEM requests as a blade's BMC
+// does: the harness gets the configured answers over KCS, and the power-restore policy that an
+// ACLINK command sets reaches the BMC before the reset the command asks for.
+TEST(BmcAnswers, AModuleLetsIpmiSimAnswerThemAndThePowerRestorePolicyReachesIt) {
+  fw::RunDirectory Work("bladecfg-bmc-answers");
+  fw::IpmiSimSettings Settings = EmptyDevices();
+  const std::string Requests = (Work.Path() / "requests.log").string();
+  const std::string Why =
+      LoadAnswersModule(Settings, "log=" + Requests + ";0x00/0x06=0007;0x30/0x41=00;0x30/0x30=00");
+  ASSERT_EQ(Why, "");
+  fw::IpmiSimBmc Bmc(Settings);
+  ASSERT_EQ(Bmc.Failure(), "");
+  BuildImage(Bmc, R"({"header_offset": 512, "lists": [[
+      {"id": "0x0D01", "text": "SET B1 OEMTAL_ACLINK=STAYON"},
+      {"id": "0x0D02", "text": "SET B1 OEMTAL_LOM1=ENABLE"}]]})",
+             "aclink");
+  const fw::CommandOutput Write =
+      Bmc.Ipmitool({"fru", "write", "1", Bmc.WorkPath("aclink.bin").string()});
+  ASSERT_EQ(Write.ExitStatus, 0) << Write.Output;
+
+  fw::ScenarioBuilder S;
+  Variables Vars;
+  Vars.Create(S);
+  S.Load(fw::IpmiTransportImage)
+      .Ipmi(0x00, 0x06, {0x03})
+      .Ipmi(0x30, 0x41, std::vector<uint8_t>(16, 0x5A))
+      .Ipmi(0x30, 0x30, {0x02, 0x00, 0x00, 0x43, 0x46})
+      .Load(fw::PlatformInfoImage)
+      .Load(fw::SmbiosEditImage)
+      .Load(fw::DriverImage);
+  const Boot B = BootWithIpmiSim("answers module", Bmc, S);
+  ASSERT_TRUE(Reported(B));
+  ASSERT_EQ(B.Report.Ipmi.size(), 3u);
+  EXPECT_EQ(B.Report.Ipmi[0].Status, 0u);
+  EXPECT_EQ(B.Report.Ipmi[0].Bytes, std::vector<uint8_t>{0x07}) << "all three policies supported";
+  EXPECT_EQ(B.Report.Ipmi[1].Status, 0u);
+  EXPECT_TRUE(B.Report.Ipmi[1].Bytes.empty());
+  EXPECT_EQ(B.Report.Ipmi[2].Status, 0u);
+  ASSERT_TRUE(B.Report.Reset.has_value()) << "a power-policy change needs a restart";
+  EXPECT_EQ(fw::ReadFile(Requests), "00 06 03\n"
+                                    "30 41 5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a\n"
+                                    "30 30 0200004346\n"
+                                    "00 06 02\n")
+      << "the last is the driver's: always power up";
+  const FruDump After = ReadOverLan(Bmc, 1, "after.bin");
+  EXPECT_EQ(After.Decoded.Results,
+            (std::vector<ResultRecord>{{0, 0, 0x0D01, Done}, {0, 1, 0x0D02, Done}}));
+}
+
 } // namespace
