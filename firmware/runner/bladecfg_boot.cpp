@@ -9,15 +9,12 @@
 #include <filesystem>
 #include <string>
 
+#include "firmware/runner/blade_variables.h"
 #include "firmware/runner/qemu_boot.h"
 #include "firmware/runner/report.h"
 #include "firmware/runner/scenario_builder.h"
 
 namespace {
-
-constexpr char BladeGuid[] = "3C095E8C-7653-11E1-A8EB-080027FA6E7F";
-constexpr char SystemSetupGuid[] = "EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9";
-constexpr char ServerSetupGuid[] = "01239999-FC0E-4B6E-9E79-D54D5DB6CD20";
 
 int Usage() {
   std::fprintf(stderr, "usage: bladecfg-boot --bmc-port PORT [--variables FILE] [--timeout S]\n");
@@ -53,11 +50,14 @@ int main(int argc, char** argv) {
 
   fw::ScenarioBuilder S;
   // Non-volatile Setup variables are created only in a store that has none yet.
-  S.Variable("TalBladeData", BladeGuid, 6, std::vector<uint8_t>(280, 0))
-      .Watch("CLPFailureFlag", BladeGuid, 1);
+  S.Variable("TalBladeData", fw::TalBladeDataGuid, fw::VolatileAttributes,
+             std::vector<uint8_t>(fw::TalBladeDataSize, 0))
+      .Watch("CLPFailureFlag", fw::TalBladeDataGuid, 1);
   if (Request.VariableStore.empty() || !std::filesystem::exists(Request.VariableStore)) {
-    S.Variable("Setup", SystemSetupGuid, 7, std::vector<uint8_t>(731, 0))
-        .Variable("Setup", ServerSetupGuid, 7, std::vector<uint8_t>(102, 0));
+    S.Variable("Setup", fw::SystemSetupGuid, fw::NonVolatileAttributes,
+               std::vector<uint8_t>(fw::SystemSetupSize, 0))
+        .Variable("Setup", fw::ServerSetupGuid, fw::NonVolatileAttributes,
+                  std::vector<uint8_t>(fw::ServerSetupSize, 0));
   }
   S.Load(fw::IpmiTransportImage)
       .Load(fw::PlatformInfoImage)

@@ -32,16 +32,16 @@ uint64_t HexField(const nlohmann::json& J) {
 } // namespace
 
 void Variables::Create(fw::ScenarioBuilder& S) const {
-  S.Variable("TalBladeData", BladeGuid, 6, TalBladeData)
-      .Variable("Setup", SystemSetupGuid, 7, SystemSetup)
-      .Variable("Setup", ServerSetupGuid, 7, ServerSetup)
+  S.Variable("TalBladeData", BladeGuid, fw::VolatileAttributes, TalBladeData)
+      .Variable("Setup", SystemSetupGuid, fw::NonVolatileAttributes, SystemSetup)
+      .Variable("Setup", fw::ServerSetupGuid, fw::NonVolatileAttributes, ServerSetup)
       .Watch("CLPFailureFlag", BladeGuid, 1);
 }
 
 void Variables::CreateVolatileAndWatchSetup(fw::ScenarioBuilder& S) const {
-  S.Variable("TalBladeData", BladeGuid, 6, TalBladeData)
+  S.Variable("TalBladeData", BladeGuid, fw::VolatileAttributes, TalBladeData)
       .Watch("Setup", SystemSetupGuid, SystemSetup.size())
-      .Watch("Setup", ServerSetupGuid, ServerSetup.size())
+      .Watch("Setup", fw::ServerSetupGuid, ServerSetup.size())
       .Watch("CLPFailureFlag", BladeGuid, 1);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/runner/blade_variables.h"
 #include "firmware/runner/ipmi_sim_bmc.h"
 #include "firmware/runner/qemu_boot.h"
 #include "firmware/runner/report.h"
@@ -16,9 +17,8 @@
 
 namespace bmctest {
 
-constexpr char BladeGuid[] = "3C095E8C-7653-11E1-A8EB-080027FA6E7F";
-constexpr char SystemSetupGuid[] = "EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9";
-constexpr char ServerSetupGuid[] = "01239999-FC0E-4B6E-9E79-D54D5DB6CD20";
+using fw::SystemSetupGuid;
+constexpr const char* BladeGuid = fw::TalBladeDataGuid;
 
 constexpr uint32_t Done = 0x0E00;
 constexpr uint32_t BadKeyword = 0xFD02;
@@ -29,9 +29,9 @@ constexpr unsigned FruSize = 4096;
 
 // The three platform variables, zero-filled, with the bytes a test sets.
 struct Variables {
-  std::vector<uint8_t> TalBladeData = std::vector<uint8_t>(280, 0);
-  std::vector<uint8_t> SystemSetup = std::vector<uint8_t>(731, 0);
-  std::vector<uint8_t> ServerSetup = std::vector<uint8_t>(102, 0);
+  std::vector<uint8_t> TalBladeData = std::vector<uint8_t>(fw::TalBladeDataSize, 0);
+  std::vector<uint8_t> SystemSetup = std::vector<uint8_t>(fw::SystemSetupSize, 0);
+  std::vector<uint8_t> ServerSetup = std::vector<uint8_t>(fw::ServerSetupSize, 0);
 
   // Creates all three (the two Setup variables non-volatile) and watches CLPFailureFlag.
   void Create(fw::ScenarioBuilder& S) const;

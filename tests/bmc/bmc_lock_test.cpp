@@ -2,6 +2,7 @@
 // while the host boots: the host asks, waits while the BMC holds the mailbox, and runs once the BMC
 // yields; a BMC that never yields makes the host give up after its 40 polls of half a second.
 #include <gtest/gtest.h>
+#include <memory>
 
 #include "firmware/runner/host_os.h"
 #include "tests/bmc/bmc_boot.h"
@@ -40,19 +41,35 @@ fw::ScenarioBuilder LockScenario(uint16_t ResultArea) {
   return S;
 }
 
-TEST(BmcLock, TheHostWaitsWhileTheBmcHoldsTheMailboxAndRunsWhenItYields) {
-  fw::RunDirectory Work("bladecfg-bmc-lock");
-  fw::IpmiSimBmc Bmc(PlatformMailbox(Work.Path()));
-  ASSERT_EQ(Bmc.Failure(), "");
-  const DecodedImage Before = DecodeWithTool(Bmc.FruPath(1), Bmc.WorkPath("d.log"));
-  ASSERT_EQ(Before.Failure, "");
+// The BMC with the platform mailbox, the lock script holding it, and one boot meanwhile.
+class BmcLock : public ::testing::Test {
+protected:
+  // Hold: how long the script keeps the mailbox after the host asks ("forever": it never yields).
+  void BootWhileTheBmcHolds(const std::string& Hold, const std::string& Name) {
+    Bmc = std::make_unique<fw::IpmiSimBmc>(PlatformMailbox(Work.Path()));
+    ASSERT_EQ(Bmc->Failure(), "");
+    Image = Bmc->FruBytes(1);
+    const DecodedImage Before = DecodeWithTool(Bmc->FruPath(1), Bmc->WorkPath("d.log"));
+    ASSERT_EQ(Before.Failure, "");
+    ResultArea = Before.ResultArea;
+    Script = std::make_unique<BmcLockScript>(*Bmc, 1, Header, Hold);
+    ASSERT_TRUE(Script->WaitForLine("BMC holds the mailbox", 30)) << Script->Output();
+    B = BootWithIpmiSim(Name, *Bmc, LockScenario(ResultArea));
+    ASSERT_TRUE(Reported(B));
+  }
 
-  BmcLockScript Script(Bmc, 1, Header, "3");
-  ASSERT_TRUE(Script.WaitForLine("BMC holds the mailbox", 30)) << Script.Output();
-  const Boot B = BootWithIpmiSim("BMC holds, then yields", Bmc, LockScenario(Before.ResultArea));
-  ASSERT_TRUE(Reported(B));
-  ASSERT_EQ(Script.Wait(30), 0) << Script.Output();
-  const std::string Said = Script.Output();
+  fw::RunDirectory Work{"bladecfg-bmc-lock"};
+  std::unique_ptr<fw::IpmiSimBmc> Bmc;
+  std::unique_ptr<BmcLockScript> Script; // ended before the BMC
+  std::vector<uint8_t> Image;
+  uint16_t ResultArea = 0;
+  Boot B;
+};
+
+TEST_F(BmcLock, TheHostWaitsWhileTheBmcHoldsTheMailboxAndRunsWhenItYields) {
+  ASSERT_NO_FATAL_FAILURE(BootWhileTheBmcHolds("3", "BMC holds, then yields"));
+  ASSERT_EQ(Script->Wait(30), 0) << Script->Output();
+  const std::string Said = Script->Output();
   EXPECT_NE(Said.find("the host asks for it (LockTurn 1, BmcLockFlag 1, HostLockFlag 1)"),
             std::string::npos)
       << Said;
@@ -63,36 +80,26 @@ TEST(BmcLock, TheHostWaitsWhileTheBmcHoldsTheMailboxAndRunsWhenItYields) {
 
   const fw::Snapshot& E = SnapshotOf(B, "entry");
   EXPECT_EQ(Slice(FruRead(E, 1, Header), 28, 3), (std::vector<uint8_t>{1, 0, 1}));
-  const DecodedImage After = DecodeWithTool(Bmc.FruPath(1), Bmc.WorkPath("d.log"));
+  const DecodedImage After = DecodeWithTool(Bmc->FruPath(1), Bmc->WorkPath("d.log"));
   EXPECT_EQ(After.Results, (std::vector<ResultRecord>{{0, 0, 0x0C01, Done}, {0, 1, 0x0C02, Done}}));
   EXPECT_EQ(E.CodesSeen, 0u) << "waiting for the lock is no failure";
   EXPECT_GE(B.Result.Seconds, 3.0) << "the host waited the BMC's three seconds at least";
 }
 
-TEST(BmcLock, ABmcThatNeverYieldsMakesTheHostGiveUpReportAndWriteNothing) {
-  fw::RunDirectory Work("bladecfg-bmc-lock");
-  fw::IpmiSimBmc Bmc(PlatformMailbox(Work.Path()));
-  ASSERT_EQ(Bmc.Failure(), "");
-  const std::vector<uint8_t> Image = Bmc.FruBytes(1);
-  const DecodedImage Before = DecodeWithTool(Bmc.FruPath(1), Bmc.WorkPath("d.log"));
-  ASSERT_EQ(Before.Failure, "");
-
-  BmcLockScript Script(Bmc, 1, Header, "forever");
-  ASSERT_TRUE(Script.WaitForLine("BMC holds the mailbox", 30)) << Script.Output();
-  const Boot B = BootWithIpmiSim("BMC never yields", Bmc, LockScenario(Before.ResultArea));
-  ASSERT_TRUE(Reported(B));
-  EXPECT_NE(Script.Output().find("the host asks for it"), std::string::npos) << Script.Output();
-  EXPECT_EQ(Script.Wait(0), -1) << "the BMC still holds the mailbox";
+TEST_F(BmcLock, ABmcThatNeverYieldsMakesTheHostGiveUpReportAndWriteNothing) {
+  ASSERT_NO_FATAL_FAILURE(BootWhileTheBmcHolds("forever", "BMC never yields"));
+  EXPECT_NE(Script->Output().find("the host asks for it"), std::string::npos) << Script->Output();
+  EXPECT_EQ(Script->Wait(0), -1) << "the BMC still holds the mailbox";
 
   const fw::Snapshot& E = SnapshotOf(B, "entry");
   EXPECT_EQ(Slice(FruRead(E, 1, Header), 28, 3), (std::vector<uint8_t>{1, 1, 0}))
       << "the host gave up: HostLockFlag back to 0, the BMC's flag untouched";
-  EXPECT_EQ(FruRead(E, 1, Before.ResultArea), std::vector<uint8_t>(12, 0xFF)) << "no record";
+  EXPECT_EQ(FruRead(E, 1, ResultArea), std::vector<uint8_t>(12, 0xFF)) << "no record";
   ASSERT_EQ(E.Codes.size(), 1u) << "one failure report";
   EXPECT_EQ(E.Codes[0].Value, ClpFailureCode);
   EXPECT_EQ(VariableBytes(E, "CLPFailureFlag"), std::vector<uint8_t>{1});
   EXPECT_GE(B.Result.Seconds, 20.0) << "40 polls half a second apart";
-  const std::vector<uint8_t> Now = Bmc.FruBytes(1);
+  const std::vector<uint8_t> Now = Bmc->FruBytes(1);
   for (size_t I = 0; I < Now.size(); ++I) {
     if (I != Header + 28u && I != Header + 29u) {
       ASSERT_EQ(Now[I], Image[I]) << "byte " << I << " moved";

@@ -46,6 +46,18 @@ std::vector<uint8_t> BuildImage(const fw::IpmiSimBmc& Bmc, const std::string& De
   return {Bytes.begin(), Bytes.end()};
 }
 
+// Builds the image and writes it into FRU device 1 over the LAN; the image as the tool decodes it.
+DecodedImage PutMailbox(const fw::IpmiSimBmc& Bmc, const std::string& Description,
+                        const std::string& Name) {
+  BuildImage(Bmc, Description, Name);
+  const auto Image = Bmc.WorkPath(Name + ".bin");
+  const fw::CommandOutput Write = Bmc.Ipmitool({"fru", "write", "1", Image.string()});
+  EXPECT_EQ(Write.ExitStatus, 0) << Write.Output;
+  DecodedImage Decoded = DecodeWithTool(Image, Bmc.WorkPath("decode.log"));
+  EXPECT_EQ(Decoded.Failure, "");
+  return Decoded;
+}
+
 // The FRU device as ipmitool reads it over the LAN, decoded by bladecfg-mailbox.
 struct FruDump {
   std::vector<uint8_t> Bytes;
@@ -149,25 +161,25 @@ TEST(BmcWorkflow, RecordsWrittenBeforeAResetAreThereAfterItAndTheSecondBootNeeds
   fw::IpmiSimSettings Settings = EmptyDevices();
   fw::IpmiSimBmc Bmc(Settings);
   ASSERT_EQ(Bmc.Failure(), "");
-  const std::vector<uint8_t> Image = BuildImage(Bmc, R"({"header_offset": 512, "lists": [[
+  const DecodedImage Built = PutMailbox(Bmc, R"({"header_offset": 512, "lists": [[
       {"id": "0x0B01", "text": "SET B1 OEMTAL_NUMA=ENABLE"},
       {"id": "0x0B02", "text": "SET B1 OEMTAL_LOM2=ENABLE"}]]})",
-                                                "numa");
-  const fw::CommandOutput Write =
-      Bmc.Ipmitool({"fru", "write", "1", Bmc.WorkPath("numa.bin").string()});
-  ASSERT_EQ(Write.ExitStatus, 0) << Write.Output;
-  const DecodedImage Built = DecodeWithTool(Bmc.WorkPath("numa.bin"), Bmc.WorkPath("d.log"));
+                                        "numa");
   ASSERT_EQ(Built.Failure, "");
   const std::string Store = Bmc.WorkPath("vars.fd").string();
   const std::vector<ResultRecord> Records = {{0, 0, 0x0B01, Done}, {0, 1, 0x0B02, Done}};
 
-  Variables Vars;
-  fw::ScenarioBuilder First;
-  Vars.Create(First);
-  First.Readback(1, Built.ResultArea, 12);
-  LoadStandInsAndDriver(First);
-  First.Snapshot("entry");
-  const Boot One = BootWithIpmiSim("NUMA, first boot", Bmc, First, Store);
+  // The first boot creates the variables; the second keeps the non-volatile ones of the store.
+  const Variables Vars;
+  auto BootOnce = [&](bool First, const std::string& Name) {
+    fw::ScenarioBuilder S;
+    First ? Vars.Create(S) : Vars.CreateVolatileAndWatchSetup(S);
+    S.Readback(1, Built.ResultArea, 12);
+    LoadStandInsAndDriver(S);
+    S.Snapshot("entry");
+    return BootWithIpmiSim(Name, Bmc, S, Store);
+  };
+  const Boot One = BootOnce(true, "NUMA, first boot");
   ASSERT_TRUE(Reported(One));
   ASSERT_TRUE(One.Report.Reset.has_value()) << "NUMA needs a restart";
   EXPECT_EQ(One.Report.Reset->Type, 0u) << "EfiResetCold";
@@ -176,12 +188,7 @@ TEST(BmcWorkflow, RecordsWrittenBeforeAResetAreThereAfterItAndTheSecondBootNeeds
   EXPECT_EQ(AfterReset.Decoded.Lock, (std::vector<uint8_t>{1, 0, 1}))
       << "no completion signal came: the host still holds the mailbox";
 
-  fw::ScenarioBuilder Second;
-  Vars.CreateVolatileAndWatchSetup(Second);
-  Second.Readback(1, Built.ResultArea, 12);
-  LoadStandInsAndDriver(Second);
-  Second.Snapshot("entry");
-  const Boot Two = BootWithIpmiSim("NUMA, after the reset", Bmc, Second, Store);
+  const Boot Two = BootOnce(false, "NUMA, after the reset");
   ASSERT_TRUE(Reported(Two));
   EXPECT_FALSE(Two.Report.Reset.has_value()) << "NUMA is on already";
   const fw::LoadLine* Driver = Two.Report.Load("BladeCfgDxe.efi");
@@ -198,8 +205,9 @@ TEST(BmcWorkflow, RecordsWrittenBeforeAResetAreThereAfterItAndTheSecondBootNeeds
 // What each BMC answers, over KCS from inside the machine, to the requests the driver sends beside
 // FRU data: Set Power Restore Policy (Chassis 0x06) and the two OEM requests (NetFn 0x30, commands
 // 0x41 and 0x30). Neither BMC knows them: both refuse with 0xC1 (invalid command). ipmitool's raw
-// requests over ipmi_sim's LAN channel get the same answer.
-TEST(BmcAnswers, ChassisAndOemRequestsAreRefusedAsInvalidCommandsByBothBmcs) {
+// requests over ipmi_sim's LAN channel get the same answer. At the end of a FRU device the two
+// differ; the mailbox never reaches there.
+TEST(BmcAnswers, ChassisAndOemRequestsAreRefusedByBothBmcsAndFruDeviceEndsDiffer) {
   struct Request {
     unsigned NetFn, Command;
     std::vector<uint8_t> Data;
@@ -215,13 +223,16 @@ TEST(BmcAnswers, ChassisAndOemRequestsAreRefusedAsInvalidCommandsByBothBmcs) {
   for (const Request& R : Requests) {
     S.Ipmi(R.NetFn, R.Command, R.Data);
   }
+  S.Ipmi(0x0A, 0x11, {1, 0xFF, 0x0F, 1})          // Read FRU Data: the device's last byte
+      .Ipmi(0x0A, 0x12, {1, 0xFE, 0x0F, 1, 2, 3}) // Write FRU Data: past the device's end
+      .Ipmi(0x0A, 0x11, {1, 0x00, 0x10, 1});      // Read FRU Data: right behind the device
   fw::IpmiSimBmc Bmc(EmptyDevices());
   ASSERT_EQ(Bmc.Failure(), "");
   const Boot Sim = BootWithIpmiSim("chassis and OEM", Bmc, S);
   const Boot Qemu = BootWithQemuBmc("chassis and OEM", S, std::vector<uint8_t>(3 * FruSize, 0));
   for (const Boot* B : {&Sim, &Qemu}) {
     ASSERT_TRUE(Reported(*B));
-    ASSERT_EQ(B->Report.Ipmi.size(), 2 + Requests.size());
+    ASSERT_EQ(B->Report.Ipmi.size(), 2 + Requests.size() + 3);
     EXPECT_EQ(B->Report.Ipmi[0].Status, 0u) << "Get Device ID";
     EXPECT_EQ(B->Report.Ipmi[1].Status, 0u) << "Get Chassis Status";
     for (size_t I = 0; I < Requests.size(); ++I) {
@@ -232,6 +243,32 @@ TEST(BmcAnswers, ChassisAndOemRequestsAreRefusedAsInvalidCommandsByBothBmcs) {
     }
   }
   EXPECT_EQ(Sim.Report.Ipmi[1].Bytes.size(), 3u) << "ipmi_sim's chassis status";
+  struct Edge {
+    uint64_t Status;
+    std::vector<uint8_t> Bytes;
+  };
+  const auto Edges = [](const Boot& B) {
+    std::vector<Edge> E;
+    for (size_t I = B.Report.Ipmi.size() - 3; I < B.Report.Ipmi.size(); ++I) {
+      E.push_back({B.Report.Ipmi[I].Status, B.Report.Ipmi[I].Bytes});
+    }
+    return E;
+  };
+  const std::vector<Edge> SimEdges = Edges(Sim);
+  const std::vector<Edge> QemuEdges = Edges(Qemu);
+  // ipmi_sim: the last byte reads; a write past the end is refused whole (0xC8, request data
+  // field length limit exceeded); behind the end, 0xFF (unspecified).
+  EXPECT_EQ(SimEdges[0].Status, 0u);
+  EXPECT_EQ(SimEdges[0].Bytes, (std::vector<uint8_t>{0x01, 0x00}));
+  EXPECT_EQ(SimEdges[1].Bytes, std::vector<uint8_t>{0xC8});
+  EXPECT_EQ(SimEdges[2].Bytes, std::vector<uint8_t>{0xFF});
+  // QEMU's BMC: reading the last byte of an area is refused (0xCC, invalid data field), a write
+  // past the end is cut there (two of the three bytes written, the last byte among them), and
+  // behind the end is 0xCC too.
+  EXPECT_EQ(QemuEdges[0].Bytes, std::vector<uint8_t>{0xCC});
+  EXPECT_EQ(QemuEdges[1].Status, 0u);
+  EXPECT_EQ(QemuEdges[1].Bytes, std::vector<uint8_t>{0x02});
+  EXPECT_EQ(QemuEdges[2].Bytes, std::vector<uint8_t>{0xCC});
   for (const Request& R : Requests) {
     std::vector<std::string> Raw = {"raw", std::to_string(R.NetFn), std::to_string(R.Command)};
     for (uint8_t Byte : R.Data) {
@@ -255,13 +292,12 @@ TEST(BmcAnswers, AModuleLetsIpmiSimAnswerThemAndThePowerRestorePolicyReachesIt) 
   ASSERT_EQ(Why, "");
   fw::IpmiSimBmc Bmc(Settings);
   ASSERT_EQ(Bmc.Failure(), "");
-  BuildImage(Bmc, R"({"header_offset": 512, "lists": [[
+  ASSERT_EQ(PutMailbox(Bmc, R"({"header_offset": 512, "lists": [[
       {"id": "0x0D01", "text": "SET B1 OEMTAL_ACLINK=STAYON"},
       {"id": "0x0D02", "text": "SET B1 OEMTAL_LOM1=ENABLE"}]]})",
-             "aclink");
-  const fw::CommandOutput Write =
-      Bmc.Ipmitool({"fru", "write", "1", Bmc.WorkPath("aclink.bin").string()});
-  ASSERT_EQ(Write.ExitStatus, 0) << Write.Output;
+                       "aclink")
+                .Failure,
+            "");
 
   fw::ScenarioBuilder S;
   Variables Vars;
