@@ -54,7 +54,8 @@ void CreatePlatformVariables(VariableStore& Variables) {
 Blade::Blade() : Blade(BladeOptions{}) {}
 
 Blade::Blade(const BladeOptions& Options)
-    : Bmc(Firmware.Clock), Platform(Firmware.Clock), Smbios(Firmware.Pool), Options_(Options) {
+    : Bmc(Firmware.Clock), Platform(Firmware.Clock), Smbios(Firmware.Pool), Pci(Firmware),
+      Options_(Options) {
   if (!BladeStack().empty()) {
     ReportProblem("a second blade was built while another one exists");
   }
@@ -98,6 +99,7 @@ void Blade::Boot() {
       Firmware.Install(&Handle, D.Guid, D.Interface);
     }
   }
+  Pci.StartBoot();
 }
 
 bool Blade::BootStillRunning(const char* What) {

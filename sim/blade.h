@@ -13,6 +13,7 @@
 
 #include "sim/bmc.h"
 #include "sim/firmware.h"
+#include "sim/pci_bus.h"
 #include "sim/platform.h"
 #include "sim/smbios.h"
 
@@ -49,6 +50,7 @@ public:
   sim::Bmc Bmc;
   sim::Platform Platform;
   sim::Smbios Smbios;
+  sim::PciBus Pci;
 
   // Calls DriverEntry with the simulated image handle and system table.
   BootOutcome LoadDriver();

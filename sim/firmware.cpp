@@ -110,6 +110,14 @@ void Firmware::FailRegisterProtocolNotify(unsigned Nth, EFI_STATUS Status) {
   I->RegisterNotifyFailures.Arm(Nth, Status);
 }
 
+void Firmware::FailLocateHandleBuffer(unsigned Nth, EFI_STATUS Status) {
+  I->LocateHandleBufferFailures.Arm(Nth, Status);
+}
+
+void Firmware::FailHandleProtocol(unsigned Nth, EFI_STATUS Status) {
+  I->HandleProtocolFailures.Arm(Nth, Status);
+}
+
 size_t Firmware::EventCount() const {
   return I->Events.size();
 }

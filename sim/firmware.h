@@ -138,7 +138,8 @@ struct ResetRecord {
 };
 
 // One boot-service call of interest to tests of the entry's order: CreateEvent,
-// RegisterProtocolNotify, LocateProtocol, InstallProtocolInterface and notify runs.
+// RegisterProtocolNotify, LocateProtocol, LocateHandleBuffer, InstallProtocolInterface and notify
+// runs.
 struct ServiceCall {
   std::string Service; // "CreateEvent", "RegisterProtocolNotify", "LocateProtocol", "Notify", ...
   EFI_GUID Guid{};     // the protocol, where the call names one
@@ -172,6 +173,8 @@ public:
   // Failure injection: the Nth call from now (1 = the next) fails with Status.
   void FailCreateEvent(unsigned Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES);
   void FailRegisterProtocolNotify(unsigned Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES);
+  void FailLocateHandleBuffer(unsigned Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES);
+  void FailHandleProtocol(unsigned Nth, EFI_STATUS Status = EFI_UNSUPPORTED);
 
   const std::vector<ServiceCall>& Calls() const { return Calls_; }
   const std::vector<uint64_t>& Stalls() const { return Stalls_; } // each Stall's microseconds

@@ -12,6 +12,16 @@
 
 namespace sim {
 
+// A service or protocol member the simulation has no use for: it answers EFI_UNSUPPORTED rather
+// than leave a null pointer to jump through.
+template <typename... Args> EFI_STATUS EFIAPI Unsupported(Args...) {
+  return EFI_UNSUPPORTED;
+}
+
+template <typename... Args> void SetUnsupported(EFI_STATUS(EFIAPI*& Slot)(Args...)) {
+  Slot = Unsupported<Args...>;
+}
+
 // Failures armed for the Nth call from now of one service.
 class NthCallFailures {
 public:
@@ -63,6 +73,8 @@ struct Firmware::Impl {
   uint64_t MonotonicCount = 0;
   NthCallFailures CreateEventFailures;
   NthCallFailures RegisterNotifyFailures;
+  NthCallFailures LocateHandleBufferFailures;
+  NthCallFailures HandleProtocolFailures;
 
   // Lookups: null when the value is not a live handle, event or registration.
   HandleRecord* FindHandle(EFI_HANDLE Handle) const;
@@ -101,6 +113,8 @@ struct Firmware::Impl {
                           UINTN* BufferSize, EFI_HANDLE* Buffer);
   EFI_STATUS LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE Search, const EFI_GUID* Guid, void* Key,
                                 UINTN* Count, EFI_HANDLE** Buffer);
+  EFI_STATUS FillHandleBuffer(EFI_LOCATE_SEARCH_TYPE Search, const EFI_GUID* Guid, void* Key,
+                              UINTN* Count, EFI_HANDLE** Buffer);
   EFI_STATUS LocateProtocol(const EFI_GUID* Guid, void* Key, void** Interface);
   // The handles a search finds; a register-notify search hands out (consumes) at most one.
   EFI_STATUS Search(EFI_LOCATE_SEARCH_TYPE Search, const EFI_GUID* Guid, void* Key,

@@ -11,14 +11,6 @@ namespace {
 constexpr UINT32 TableRevision = (2u << 16) | 70u;
 CHAR16 VendorName[] = u"Simulated blade";
 
-template <typename... Args> EFI_STATUS EFIAPI Unsupported(Args...) {
-  return EFI_UNSUPPORTED;
-}
-
-template <typename... Args> void SetUnsupported(EFI_STATUS(EFIAPI*& Slot)(Args...)) {
-  Slot = Unsupported<Args...>;
-}
-
 Firmware::Impl& Fw() {
   return CurrentFirmware();
 }

@@ -84,6 +84,9 @@ EFI_STATUS Firmware::Impl::Uninstall(EFI_HANDLE Handle, const EFI_GUID* Guid, vo
 
 EFI_STATUS Firmware::Impl::HandleProtocol(EFI_HANDLE Handle, const EFI_GUID* Guid,
                                           void** Interface) {
+  if (auto Injected = HandleProtocolFailures.NextCall()) {
+    return *Injected;
+  }
   return OpenProtocol(Handle, Guid, Interface, 0);
 }
 
@@ -201,11 +204,26 @@ EFI_STATUS Firmware::Impl::LocateHandle(EFI_LOCATE_SEARCH_TYPE SearchType, const
 EFI_STATUS Firmware::Impl::LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
                                               const EFI_GUID* Guid, void* Key, UINTN* Count,
                                               EFI_HANDLE** Buffer) {
+  ServiceCall Call{"LocateHandleBuffer"};
+  if (Guid != nullptr) {
+    Call.Guid = *Guid;
+  }
+  Call.Result = FillHandleBuffer(SearchType, Guid, Key, Count, Buffer);
+  Record(Call);
+  return Call.Result;
+}
+
+EFI_STATUS Firmware::Impl::FillHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
+                                            const EFI_GUID* Guid, void* Key, UINTN* Count,
+                                            EFI_HANDLE** Buffer) {
   if (Count == nullptr || Buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
   *Count = 0;
   *Buffer = nullptr;
+  if (auto Injected = LocateHandleBufferFailures.NextCall()) {
+    return *Injected;
+  }
   std::vector<EFI_HANDLE> Found;
   EFI_STATUS Status = Search(SearchType, Guid, Key, Found, false);
   if (Status != EFI_SUCCESS) {
