@@ -1,7 +1,10 @@
 #include "core/driver_state.h"
 
+#include "adapter/slot_table.h"
+
 DriverState Driver = {};
 
 void ResetDriverState() {
   Driver = DriverState{};
+  RestoreAdapterSlotTable();
 }

@@ -18,5 +18,6 @@ struct DriverState {
 // constructors.
 extern DriverState Driver;
 
-// Puts the state back to what a freshly loaded image has.
+// Puts the state back to what a freshly loaded image has, the AdapterSlotTable's FruId column
+// (adapter/slot_table.h) included.
 void ResetDriverState();
