@@ -151,8 +151,8 @@ EFI_STATUS ApplyUuid(IPMI_TRANSPORT_PROTOCOL* Ipmi, const CHAR8* Value, AdapterL
 }
 
 // Carries out the keyword at Keyword. Known is FALSE for a keyword that is not in the table.
-EFI_STATUS ApplyPlatformSetting(IPMI_TRANSPORT_PROTOCOL* Ipmi, const CHAR8* Keyword,
-                                UINT32* Status, UINT8* Flags, BOOLEAN* Known) {
+EFI_STATUS ApplyPlatformSetting(IPMI_TRANSPORT_PROTOCOL* Ipmi, const CHAR8* Keyword, UINT32* Status,
+                                UINT8* Flags, BOOLEAN* Known) {
   AdapterListSettings S;
   EFI_STATUS Result = ReadAdapterListSettings(S);
   if (EFI_ERROR(Result)) {

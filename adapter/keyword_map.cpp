@@ -61,7 +61,8 @@ constexpr bool ValueCodesNameKeywords() {
   }
   return AdapterValueMap[AdapterValueCount].Code == AdapterKeyEnd;
 }
-static_assert(ValueCodesNameKeywords(), "every value row names a keyword, and the map ends in DUMMY");
+static_assert(ValueCodesNameKeywords(),
+              "every value row names a keyword, and the map ends in DUMMY");
 
 constexpr UINT16 CommandWordLength = 4; // "SET "
 

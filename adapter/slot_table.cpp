@@ -60,8 +60,8 @@ constexpr bool FunctionZeroHasAPartner() {
   for (UINTN I = 0; I < AdapterSlotCount; ++I) {
     const AdapterSlot& Row = InitialRows.Row[I];
     const AdapterSlot& Next = InitialRows.Row[I + 1];
-    if (Row.Function == 0 &&
-        (I + 1 == AdapterSlotCount || Next.BridgeAddress != Row.BridgeAddress || Next.Function != 1)) {
+    if (Row.Function == 0 && (I + 1 == AdapterSlotCount ||
+                              Next.BridgeAddress != Row.BridgeAddress || Next.Function != 1)) {
       return false;
     }
   }

@@ -213,9 +213,8 @@ EFI_STATUS Firmware::Impl::LocateHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
   return Call.Result;
 }
 
-EFI_STATUS Firmware::Impl::FillHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType,
-                                            const EFI_GUID* Guid, void* Key, UINTN* Count,
-                                            EFI_HANDLE** Buffer) {
+EFI_STATUS Firmware::Impl::FillHandleBuffer(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID* Guid,
+                                            void* Key, UINTN* Count, EFI_HANDLE** Buffer) {
   if (Count == nullptr || Buffer == nullptr) {
     return EFI_INVALID_PARAMETER;
   }

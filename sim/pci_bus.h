@@ -129,7 +129,7 @@ private:
   };
   Firmware& Firmware_;
   std::map<PciAddress, Node> Nodes_;
-  std::vector<PciAddress> PciIoOrder_;    // functions with a PCI I/O handle, in install order
+  std::vector<PciAddress> PciIoOrder_; // functions with a PCI I/O handle, in install order
   std::map<PciAddress, Failure> LocationFailures_;
   unsigned GetLocationCalls_ = 0;
   UINT32 Latch_ = 0;

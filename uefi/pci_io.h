@@ -22,8 +22,8 @@ struct EFI_PCI_IO_PROTOCOL;
 typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_POLL_IO_MEM)(EFI_PCI_IO_PROTOCOL* This,
                                                             EFI_PCI_IO_PROTOCOL_WIDTH Width,
                                                             UINT8 BarIndex, UINT64 Offset,
-                                                            UINT64 Mask, UINT64 Value,
-                                                            UINT64 Delay, UINT64* Result);
+                                                            UINT64 Mask, UINT64 Value, UINT64 Delay,
+                                                            UINT64* Result);
 typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_IO_MEM)(EFI_PCI_IO_PROTOCOL* This,
                                                        EFI_PCI_IO_PROTOCOL_WIDTH Width,
                                                        UINT8 BarIndex, UINT64 Offset, UINTN Count,
@@ -31,9 +31,11 @@ typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_IO_MEM)(EFI_PCI_IO_PROTOCOL* This
 typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_CONFIG)(EFI_PCI_IO_PROTOCOL* This,
                                                        EFI_PCI_IO_PROTOCOL_WIDTH Width,
                                                        UINT32 Offset, UINTN Count, void* Buffer);
-typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_COPY_MEM)(
-    EFI_PCI_IO_PROTOCOL* This, EFI_PCI_IO_PROTOCOL_WIDTH Width, UINT8 DestBarIndex,
-    UINT64 DestOffset, UINT8 SrcBarIndex, UINT64 SrcOffset, UINTN Count);
+typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_COPY_MEM)(EFI_PCI_IO_PROTOCOL* This,
+                                                         EFI_PCI_IO_PROTOCOL_WIDTH Width,
+                                                         UINT8 DestBarIndex, UINT64 DestOffset,
+                                                         UINT8 SrcBarIndex, UINT64 SrcOffset,
+                                                         UINTN Count);
 typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_MAP)(EFI_PCI_IO_PROTOCOL* This,
                                                     EFI_PCI_IO_PROTOCOL_OPERATION Operation,
                                                     void* HostAddress, UINTN* NumberOfBytes,
@@ -50,8 +52,7 @@ typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_FREE_BUFFER)(EFI_PCI_IO_PROTOCOL*
 typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_FLUSH)(EFI_PCI_IO_PROTOCOL* This);
 // All four outputs are UINTN.
 typedef EFI_STATUS(EFIAPI* EFI_PCI_IO_PROTOCOL_GET_LOCATION)(EFI_PCI_IO_PROTOCOL* This,
-                                                             UINTN* SegmentNumber,
-                                                             UINTN* BusNumber,
+                                                             UINTN* SegmentNumber, UINTN* BusNumber,
                                                              UINTN* DeviceNumber,
                                                              UINTN* FunctionNumber);
 

@@ -16,12 +16,12 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr UINT32 Untouched = 0xDEADBEEF;
 // Vendor/device words: vendor in the low half.
-constexpr UINT32 Intel10FB = 0x10FB8086;
-constexpr UINT32 Bcm16AE = 0x16AE14E4;
-constexpr UINT32 Bcm16A4 = 0x16A414E4;
-constexpr UINT32 Bcm168E = 0x168E14E4;
-constexpr UINT32 Bcm16A1 = 0x16A114E4;
-constexpr UINT32 Emx = 0xE20010DF;
+constexpr UINT32 Word8086 = 0x10FB8086;
+constexpr UINT32 Word16AE = 0x16AE14E4;
+constexpr UINT32 Word16A4 = 0x16A414E4;
+constexpr UINT32 Word168E = 0x168E14E4;
+constexpr UINT32 Word16A1 = 0x16A114E4;
+constexpr UINT32 Word10DF = 0xE20010DF;
 
 struct RewriteCase {
   UINT32 Word;
@@ -43,103 +43,104 @@ std::ostream& operator<<(std::ostream& Out, const RewriteCase& C) {
 // (port 4); 8 and 10 ports 3; 9, 11 and 23 ports 4; 20 and 22 ports 3; 12 function 0 (port 1).
 const RewriteCase Cases[] = {
     // Vendor 0x8086: every keyword and value of its vocabulary, on port 1.
-    {Intel10FB, 0, "SET NETPORT1 PERMANENTADDRESS=001122334455",
-     "SET Permanentaddress=001122334455", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE", "SET BootEnable=ENABLE", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_BOOTENABLE=DISABLE", "SET BootEnable=DISABLE", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_BOOTENABLE=ENABLE", "SET BootEnable=iSCSI", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_BOOTENABLE=DISABLE", "SET BootEnable=PXE", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_BOOTPRIORITY=DISABLE", "SET BootPriority=Disabled", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_BOOTPRIORITY=2", "SET BootPriority=2", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_BOOTPRIORITY =1", "SET OEMTAL_BOOTPRIORITY =1", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_INITIATORADDRESSORIGIN=3", "SET AddressOrigin=Static", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_INITIATORADDRESSORIGIN=30", "SET AddressOrigin=Static", 0,
+    {Word8086, 0, "SET NETPORT1 PERMANENTADDRESS=001122334455", "SET Permanentaddress=001122334455",
+     0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE", "SET BootEnable=ENABLE", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_BOOTENABLE=DISABLE", "SET BootEnable=DISABLE", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_BOOTENABLE=ENABLE", "SET BootEnable=iSCSI", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_BOOTENABLE=DISABLE", "SET BootEnable=PXE", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_BOOTPRIORITY=DISABLE", "SET BootPriority=Disabled", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_BOOTPRIORITY=2", "SET BootPriority=2", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_BOOTPRIORITY =1", "SET OEMTAL_BOOTPRIORITY =1", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_INITIATORADDRESSORIGIN=3", "SET AddressOrigin=Static", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_INITIATORADDRESSORIGIN=30", "SET AddressOrigin=Static", 0,
      0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_INITIATORADDRESSORIGIN=4", "SET AddressOrigin=DHCP", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_INITIATORADDRESSORIGIN=5", "SET AddressOrigin=5", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_INITIATORNAME=iqn.2024-01.blade:a",
+    {Word8086, 0, "SET NETPORT1 OEMTAL_INITIATORADDRESSORIGIN=4", "SET AddressOrigin=DHCP", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_INITIATORADDRESSORIGIN=5", "SET AddressOrigin=5", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_INITIATORNAME=iqn.2024-01.blade:a",
      "SET InitiatorName=iqn.2024-01.blade:a", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_INITIATORIP=10.0.0.5", "SET ipv4address=10.0.0.5", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_INITIATORNETMASK=255.255.0.0",
-     "SET SubnetMask=255.255.0.0", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_INITIATORROUTE=10.0.0.1",
-     "SET Gatewayipv4address=10.0.0.1", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_TARGETADDRESSORIGIN=3", "SET TargetAddressOrigin=Static",
+    {Word8086, 0, "SET NETPORT1 OEMQX_INITIATORIP=10.0.0.5", "SET ipv4address=10.0.0.5", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_INITIATORNETMASK=255.255.0.0", "SET SubnetMask=255.255.0.0",
      0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_TARGETADDRESSORIGIN=4", "SET TargetAddressOrigin=DHCP", 0,
+    {Word8086, 0, "SET NETPORT1 OEMQX_INITIATORROUTE=10.0.0.1", "SET Gatewayipv4address=10.0.0.1",
+     0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_TARGETADDRESSORIGIN=3", "SET TargetAddressOrigin=Static", 0,
      0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_TARGETNAME=iqn.t", "SET TargetName=iqn.t", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_TARGETIP=10.0.0.9", "SET TargetIPv4address=10.0.0.9", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_TARGETPORT=3260", "SET PortNumber=3260", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_LUN=0", "SET BootLUN=0", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_USERNAME=admin", "SET ChapUsername=admin", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_SECRET=s3cret", "SET ChapSecret=s3cret", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_MUTUALSECRET=m", "SET MutualChapSecret=m", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_AUTHENTICATIONMETHOD=CHAP",
-     "SET AuthenticationMethod=CHAP", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 DEFAULT", "SET Permanentaddress=FFFFFFFFFFFF", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 DEFAULT=KEEP", "SET Permanentaddress=FFFFFFFFFFFF", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_EXPANSIONROMMENU=ENABLE", "SET EXPANSIONROMMENU=Enabled",
+    {Word8086, 0, "SET NETPORT1 OEMTAL_TARGETADDRESSORIGIN=4", "SET TargetAddressOrigin=DHCP", 0,
+     0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_TARGETNAME=iqn.t", "SET TargetName=iqn.t", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_TARGETIP=10.0.0.9", "SET TargetIPv4address=10.0.0.9", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_TARGETPORT=3260", "SET PortNumber=3260", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_LUN=0", "SET BootLUN=0", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_USERNAME=admin", "SET ChapUsername=admin", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_SECRET=s3cret", "SET ChapSecret=s3cret", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_MUTUALSECRET=m", "SET MutualChapSecret=m", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_AUTHENTICATIONMETHOD=CHAP", "SET AuthenticationMethod=CHAP",
      0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_EXPANSIONROMMENU=DISABLED",
-     "SET EXPANSIONROMMENU=Disabled", 0, 0},
-    {Intel10FB, 0, "set netport1 oemqx_lun=3", "set BootLUN=3", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMQX_LUN", "SET OEMQX_LUN", 0, 0},
-    {Intel10FB, 0, "SET NETPORT1 OEMTAL_MULTIFUNCTIONMODE=SF", "SET OEMTAL_MULTIFUNCTIONMODE=SF",
+    {Word8086, 0, "SET NETPORT1 DEFAULT", "SET Permanentaddress=FFFFFFFFFFFF", 0, 0},
+    {Word8086, 0, "SET NETPORT1 DEFAULT=KEEP", "SET Permanentaddress=FFFFFFFFFFFF", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_EXPANSIONROMMENU=ENABLE", "SET EXPANSIONROMMENU=Enabled", 0,
+     0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_EXPANSIONROMMENU=DISABLED", "SET EXPANSIONROMMENU=Disabled",
      0, 0},
+    {Word8086, 0, "set netport1 oemqx_lun=3", "set BootLUN=3", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMQX_LUN", "SET OEMQX_LUN", 0, 0},
+    {Word8086, 0, "SET NETPORT1 OEMTAL_MULTIFUNCTIONMODE=SF", "SET OEMTAL_MULTIFUNCTIONMODE=SF", 0,
+     0},
     // Vendor 0x8086: the port a row answers to.
-    {Intel10FB, 1, "SET NETPORT2 OEMTAL_BOOTENABLE=ENABLE", "SET BootEnable=ENABLE", 0x01, 0},
-    {Intel10FB, 1, "SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE", "SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE",
+    {Word8086, 1, "SET NETPORT2 OEMTAL_BOOTENABLE=ENABLE", "SET BootEnable=ENABLE", 0x01, 0},
+    {Word8086, 1, "SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE", "SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE",
      0, 0x01},
-    {Intel10FB, 1, "SET N2 OEMQX_BOOTENABLE=enable", "Set BootEnable=iSCSI", 0, 0},
-    {Intel10FB, 4, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
-    {Intel10FB, 5, "SET NETPORT4 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
-    {Intel10FB, 8, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
-    {Intel10FB, 10, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
-    {Intel10FB, 10, "SET NETPORT1 OEMQX_LUN=1", "SET NETPORT1 OEMQX_LUN=1", 0, 0x01},
-    {Intel10FB, 11, "SET NETPORT4 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
-    {Intel10FB, 9, "SET NETPORT4 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
-    {Intel10FB, 20, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
-    {Intel10FB, 22, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
-    {Intel10FB, 23, "SET N4 OEMQX_LUN=1", "Set BootLUN=1", 0, 0},
-    {Intel10FB, 12, "SET NETPORT1 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
-    {Intel10FB, 0, "SET NETPORT8 OEMQX_LUN=1", "SET NETPORT8 OEMQX_LUN=1", 0, 0},
-    {Intel10FB, 0, "SET NETPORT0 OEMQX_LUN=1", "SET NETPORT0 OEMQX_LUN=1", 0, 0},
-    {Intel10FB, 0, "SHOW NETPORT1", "SHOW NETPORT1", 0x03, 0x02},
+    {Word8086, 1, "SET N2 OEMQX_BOOTENABLE=enable", "Set BootEnable=iSCSI", 0, 0},
+    {Word8086, 4, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
+    {Word8086, 5, "SET NETPORT4 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
+    {Word8086, 8, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
+    {Word8086, 10, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
+    {Word8086, 10, "SET NETPORT1 OEMQX_LUN=1", "SET NETPORT1 OEMQX_LUN=1", 0, 0x01},
+    {Word8086, 11, "SET NETPORT4 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
+    {Word8086, 9, "SET NETPORT4 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
+    {Word8086, 20, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
+    {Word8086, 22, "SET NETPORT3 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
+    {Word8086, 23, "SET N4 OEMQX_LUN=1", "Set BootLUN=1", 0, 0},
+    {Word8086, 12, "SET NETPORT1 OEMQX_LUN=1", "SET BootLUN=1", 0, 0},
+    {Word8086, 0, "SET NETPORT8 OEMQX_LUN=1", "SET NETPORT8 OEMQX_LUN=1", 0, 0},
+    {Word8086, 0, "SET NETPORT0 OEMQX_LUN=1", "SET NETPORT0 OEMQX_LUN=1", 0, 0},
+    {Word8086, 0, "SHOW NETPORT1", "SHOW NETPORT1", 0x03, 0x02},
     // Vendor 0x14E4: every function is port 1; some mode changes need a reset.
-    {Bcm16AE, 4, "SET NETPORT3 OEMTAL_MULTIFUNCTIONMODE=SF",
+    {Word16AE, 4, "SET NETPORT3 OEMTAL_MULTIFUNCTIONMODE=SF",
      "SET NETPORT1 OEMTAL_MULTIFUNCTIONMODE=SF", 0, 0x02},
-    {Bcm168E, 4, "SET NETPORT3 OEMTAL_MULTIFUNCTIONMODE=SF",
+    {Word168E, 4, "SET NETPORT3 OEMTAL_MULTIFUNCTIONMODE=SF",
      "SET NETPORT1 OEMTAL_MULTIFUNCTIONMODE=SF", 0, 0},
-    {Bcm168E, 4, "SET NETPORT3 OEMTAL_MULTIFUNCTIONMODE=NPAR",
+    {Word168E, 4, "SET NETPORT3 OEMTAL_MULTIFUNCTIONMODE=NPAR",
      "SET NETPORT1 OEMTAL_MULTIFUNCTIONMODE=NPAR", 0, 0x02},
-    {Bcm16A1, 0, "set netport1 oemtal_multifunctionmode=npar",
+    {Word16A1, 0, "set netport1 oemtal_multifunctionmode=npar",
      "set netport1 oemtal_multifunctionmode=npar", 0x01, 0x02},
-    {Bcm16AE, 0, "SET NETPORT1 OEMTAL_MULTIFUNCTIONMODE=NPAR",
+    {Word16AE, 0, "SET NETPORT1 OEMTAL_MULTIFUNCTIONMODE=NPAR",
      "SET NETPORT1 OEMTAL_MULTIFUNCTIONMODE=NPAR", 0, 0},
-    {Bcm16A4, 0, "SET NETPORT1 MULTIFUNCTIONMODE=SF", "SET NETPORT1 MULTIFUNCTIONMODE=SF", 0, 0x02},
-    {Bcm16A4, 0, "SET NETPORT2 OEMTAL_BOOTENABLE=ENABLE", "SET NETPORT2 OEMTAL_BOOTENABLE=ENABLE",
+    {Word16A4, 0, "SET NETPORT1 MULTIFUNCTIONMODE=SF", "SET NETPORT1 MULTIFUNCTIONMODE=SF", 0,
+     0x02},
+    {Word16A4, 0, "SET NETPORT2 OEMTAL_BOOTENABLE=ENABLE", "SET NETPORT2 OEMTAL_BOOTENABLE=ENABLE",
      0x02, 0x03},
-    {Bcm16AE, 1, "SET N2 OEMTAL_BOOTENABLE=ENABLE", "Set Netport1 OEMTAL_BOOTENABLE=ENABLE", 0, 0},
-    {Bcm16AE, 0, "SET NETPORT8 X=Y", "SET NETPORT8 X=Y", 0, 0},
-    {Bcm16AE, 0, "SET NETPORT0 X=Y", "SET NETPORT0 X=Y", 0, 0},
-    {Bcm16AE, 0, "SET N8 X=Y", "Set Netport8 X=Y", 0, 0},
+    {Word16AE, 1, "SET N2 OEMTAL_BOOTENABLE=ENABLE", "Set Netport1 OEMTAL_BOOTENABLE=ENABLE", 0, 0},
+    {Word16AE, 0, "SET NETPORT8 X=Y", "SET NETPORT8 X=Y", 0, 0},
+    {Word16AE, 0, "SET NETPORT0 X=Y", "SET NETPORT0 X=Y", 0, 0},
+    {Word16AE, 0, "SET N8 X=Y", "Set Netport8 X=Y", 0, 0},
     // Any other vendor: only the short form is widened.
-    {Emx, 0, "SET N1 X=Y", "Set Netport1 X=Y", 0, 0},
-    {Emx, 0, "SET NETPORT2 X=Y", "SET NETPORT2 X=Y", 0, 0},
-    {Emx, 0, "SET N9 X=Y", "SET N9 X=Y", 0, 0},
-    {Emx, 0, "SET N1X=Y", "SET N1X=Y", 0, 0},
+    {Word10DF, 0, "SET N1 X=Y", "Set Netport1 X=Y", 0, 0},
+    {Word10DF, 0, "SET NETPORT2 X=Y", "SET NETPORT2 X=Y", 0, 0},
+    {Word10DF, 0, "SET N9 X=Y", "SET N9 X=Y", 0, 0},
+    {Word10DF, 0, "SET N1X=Y", "SET N1X=Y", 0, 0},
     // Platform settings: carried out only after the arrival wait (bit 6), and then not sent unless
     // the keyword is unknown.
-    {Intel10FB, 0, "SET B1 OEMTAL_SERIAL=ABC123", "SET B1 OEMTAL_SERIAL=ABC123", 0, 0x01},
-    {Intel10FB, 0, "SET BOOTCFGSETTING1 OEMTAL_BOGUS=1", "SET BOOTCFGSETTING1 OEMTAL_BOGUS=1", 0,
+    {Word8086, 0, "SET B1 OEMTAL_SERIAL=ABC123", "SET B1 OEMTAL_SERIAL=ABC123", 0, 0x01},
+    {Word8086, 0, "SET BOOTCFGSETTING1 OEMTAL_BOGUS=1", "SET BOOTCFGSETTING1 OEMTAL_BOGUS=1", 0,
      0x01},
-    {Intel10FB, 0, "SET BOOTCFGSETTING1 OEMTAL_NUMA=ENABLE",
+    {Word8086, 0, "SET BOOTCFGSETTING1 OEMTAL_NUMA=ENABLE",
      "SET BOOTCFGSETTING1 OEMTAL_NUMA=ENABLE", 0x40, 0x41},
-    {Intel10FB, 0, "SET BOOTCFGSETTING1 OEMTAL_BOGUS=1", "SET BOOTCFGSETTING1 OEMTAL_BOGUS=1",
-     0x41, 0x40, 0xFD02},
+    {Word8086, 0, "SET BOOTCFGSETTING1 OEMTAL_BOGUS=1", "SET BOOTCFGSETTING1 OEMTAL_BOGUS=1", 0x41,
+     0x40, 0xFD02},
     // A row past the table.
-    {Intel10FB, 24, "SET NETPORT1 OEMQX_LUN=1", "SET NETPORT1 OEMQX_LUN=1", 0x01, 0, Untouched,
+    {Word8086, 24, "SET NETPORT1 OEMQX_LUN=1", "SET NETPORT1 OEMQX_LUN=1", 0x01, 0, Untouched,
      EFI_INVALID_PARAMETER},
 };
 
@@ -182,7 +183,7 @@ TEST_F(RewriteTest, WideningRefusesWhatWouldNotFitAndTooShortTexts) {
   UINT32 Status = Untouched;
   UINT8 Flags = 0;
   Load(Fits + "x");
-  EXPECT_EQ(RewriteAdapterCommand(Transport(), Text, 0, Emx, &Status, &Flags), EFI_ABORTED);
+  EXPECT_EQ(RewriteAdapterCommand(Transport(), Text, 0, Word10DF, &Status, &Flags), EFI_ABORTED);
   EXPECT_EQ(std::string(Text), Fits + "x");
 }
 
@@ -226,7 +227,7 @@ protected:
     UINT32 Status = Untouched;
     Outcome O{EFI_SUCCESS, Flags, false};
     try {
-      O.Result = RewriteAdapterCommand(Transport(), Text, 0, Intel10FB, &Status, &O.Flags);
+      O.Result = RewriteAdapterCommand(Transport(), Text, 0, Word8086, &Status, &O.Flags);
     } catch (const sim::SimulatedReset& R) {
       EXPECT_EQ(R.Type, EfiResetCold);
       O.Reset = true;
@@ -339,42 +340,65 @@ constexpr const char* Uuid = "SET B1 OEMTAL_UUID=00112233445566778899AABBCCDDEEF
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, SettingFailureTest,
-    ::testing::Values(
-        SettingFailure{"SetupRead", Uuid,
-                       [](sim::Blade& B, const EFI_GUID& S, const EFI_GUID&) {
-                         B.Firmware.Variables.FailGet(u"Setup", S, EFI_DEVICE_ERROR);
-                       },
-                       EFI_DEVICE_ERROR, {}, 0},
-        SettingFailure{"BladeDataRead", Uuid,
-                       [](sim::Blade& B, const EFI_GUID&, const EFI_GUID& D) {
-                         B.Firmware.Variables.FailGet(u"TalBladeData", D, EFI_NOT_FOUND);
-                       },
-                       EFI_NOT_FOUND, {}, 0},
-        SettingFailure{"Pool", Uuid,
-                       [](sim::Blade& B, const EFI_GUID&, const EFI_GUID&) {
-                         B.Firmware.Pool.FailAllocation(2);
-                       },
-                       EFI_OUT_OF_RESOURCES, {}, 0},
-        SettingFailure{"UuidMessage", Uuid,
-                       [](sim::Blade& B, const EFI_GUID&, const EFI_GUID&) {
-                         B.Bmc.InjectCompletion(0xC1);
-                       },
-                       EFI_DEVICE_ERROR, {}, 0},
-        SettingFailure{"SmbiosUpdate", Uuid,
-                       [](sim::Blade& B, const EFI_GUID&, const EFI_GUID&) {
-                         B.Smbios.FailUpdate(EFI_WRITE_PROTECTED);
-                       },
-                       EFI_WRITE_PROTECTED, {}, 1},
-        SettingFailure{"SetupWrite", "SET B1 OEMTAL_ACTIVECORE=4",
-                       [](sim::Blade& B, const EFI_GUID& S, const EFI_GUID&) {
-                         B.Firmware.Variables.FailSet(u"Setup", S, EFI_WRITE_PROTECTED);
-                       },
-                       EFI_WRITE_PROTECTED, {"Setup/7"}, 0},
-        SettingFailure{"BladeDataWrite", "SET B1 OEMTAL_SERIAL=SN1",
-                       [](sim::Blade& B, const EFI_GUID&, const EFI_GUID& D) {
-                         B.Firmware.Variables.FailSet(u"TalBladeData", D, EFI_OUT_OF_RESOURCES);
-                       },
-                       EFI_OUT_OF_RESOURCES, {"TalBladeData/6"}, 0}),
+    ::testing::Values(SettingFailure{"SetupRead",
+                                     Uuid,
+                                     [](sim::Blade& B, const EFI_GUID& S, const EFI_GUID&) {
+                                       B.Firmware.Variables.FailGet(u"Setup", S, EFI_DEVICE_ERROR);
+                                     },
+                                     EFI_DEVICE_ERROR,
+                                     {},
+                                     0},
+                      SettingFailure{"BladeDataRead",
+                                     Uuid,
+                                     [](sim::Blade& B, const EFI_GUID&, const EFI_GUID& D) {
+                                       B.Firmware.Variables.FailGet(u"TalBladeData", D,
+                                                                    EFI_NOT_FOUND);
+                                     },
+                                     EFI_NOT_FOUND,
+                                     {},
+                                     0},
+                      SettingFailure{"Pool",
+                                     Uuid,
+                                     [](sim::Blade& B, const EFI_GUID&, const EFI_GUID&) {
+                                       B.Firmware.Pool.FailAllocation(2);
+                                     },
+                                     EFI_OUT_OF_RESOURCES,
+                                     {},
+                                     0},
+                      SettingFailure{"UuidMessage",
+                                     Uuid,
+                                     [](sim::Blade& B, const EFI_GUID&, const EFI_GUID&) {
+                                       B.Bmc.InjectCompletion(0xC1);
+                                     },
+                                     EFI_DEVICE_ERROR,
+                                     {},
+                                     0},
+                      SettingFailure{"SmbiosUpdate",
+                                     Uuid,
+                                     [](sim::Blade& B, const EFI_GUID&, const EFI_GUID&) {
+                                       B.Smbios.FailUpdate(EFI_WRITE_PROTECTED);
+                                     },
+                                     EFI_WRITE_PROTECTED,
+                                     {},
+                                     1},
+                      SettingFailure{"SetupWrite",
+                                     "SET B1 OEMTAL_ACTIVECORE=4",
+                                     [](sim::Blade& B, const EFI_GUID& S, const EFI_GUID&) {
+                                       B.Firmware.Variables.FailSet(u"Setup", S,
+                                                                    EFI_WRITE_PROTECTED);
+                                     },
+                                     EFI_WRITE_PROTECTED,
+                                     {"Setup/7"},
+                                     0},
+                      SettingFailure{"BladeDataWrite",
+                                     "SET B1 OEMTAL_SERIAL=SN1",
+                                     [](sim::Blade& B, const EFI_GUID&, const EFI_GUID& D) {
+                                       B.Firmware.Variables.FailSet(u"TalBladeData", D,
+                                                                    EFI_OUT_OF_RESOURCES);
+                                     },
+                                     EFI_OUT_OF_RESOURCES,
+                                     {"TalBladeData/6"},
+                                     0}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 } // namespace

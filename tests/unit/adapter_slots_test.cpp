@@ -115,7 +115,8 @@ protected:
     ADAPTER_CLP_PROTOCOL Record{Previous, 0, nullptr};
     UINT8 Row = 0xEE;
     UINTN Device = 9;
-    EFI_STATUS Status = SelectNextAdapter(&Pending, Vendor, &Record, &Row, &Bus, &Device, &Function);
+    EFI_STATUS Status =
+        SelectNextAdapter(&Pending, Vendor, &Record, &Row, &Bus, &Device, &Function);
     EXPECT_EQ(Blade.Firmware.Pool.LiveCount(), 0u);
     return {Status, Pending, Row, {Bus, Device, Function}, Record.ControllerHandle};
   }
@@ -232,7 +233,9 @@ INSTANTIATE_TEST_SUITE_P(
                       [](sim::Blade& B) { B.Pci.FailGetLocation("02:00.0", EFI_DEVICE_ERROR); },
                       EFI_DEVICE_ERROR},
         LookupFailure{"NoHandleCarriesTheLocation",
-                      [](sim::Blade& B) { B.Pci.SetPciIoOrder({"00:02.0", "02:00.0"}); },
+                      [](sim::Blade& B) {
+                        B.Pci.SetPciIoOrder({"00:02.0", "02:00.0"});
+                      },
                       EFI_NOT_FOUND},
         LookupFailure{"NoPciIoHandleAtAll", [](sim::Blade& B) { B.Pci.SetPciIoOrder({}); },
                       EFI_NOT_FOUND}),

@@ -54,7 +54,7 @@ TEST_F(SimPciTest, NothingThereOrEnableClearReadsAllOnes) {
 
 TEST_F(SimPciTest, PciIoHandlesComeInTheChosenOrderAndTellTheirLocation) {
   Blade.Pci.Bridge("00:03.0", 5).Function(7, 1, 0x14E4, 0x16AE); // a nonzero device number
-  EXPECT_EQ(PciIoHandles().size(), 5u); // the bridges carry PCI I/O too
+  EXPECT_EQ(PciIoHandles().size(), 5u);                          // the bridges carry PCI I/O too
 
   Blade.Pci.SetPciIoOrder({"05:07.1", "04:00.1", "00:02.2"});
   const std::vector<EFI_HANDLE> Handles = PciIoHandles();
