@@ -17,8 +17,6 @@ namespace {
 constexpr CHAR8 WideNetPort[] = "Set Netport";
 constexpr UINT16 ShortNetPortLength = 5; // "SET N"
 constexpr UINT16 WideningGrowth = sizeof(WideNetPort) - 1 - ShortNetPortLength;
-constexpr UINT16 CommandWordLength = 4; // "SET "
-
 // The vendor/device words of the 0x14E4 adapters whose multi-function mode change needs a reset.
 constexpr UINT32 SfModeResets[] = {0x16AE14E4, 0x16A414E4};
 constexpr UINT32 NparModeResets[] = {0x168E14E4, 0x16A114E4};

@@ -64,8 +64,6 @@ constexpr bool ValueCodesNameKeywords() {
 static_assert(ValueCodesNameKeywords(),
               "every value row names a keyword, and the map ends in DUMMY");
 
-constexpr UINT16 CommandWordLength = 4; // "SET "
-
 const AdapterKeyword* LookupAdapterKeyword(const CHAR8* Text, UINT16* MatchedLength) {
   for (const AdapterKeyword* Row = AdapterKeywordMap; Row->Code != AdapterKeyEnd; ++Row) {
     if (TextStartsWith(Text, Row->Key, MatchedLength)) {

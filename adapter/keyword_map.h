@@ -47,6 +47,9 @@ enum AdapterKeywordCode : UINT8 {
   AdapterKeyEnd = 0xFF,
 };
 
+// The command word ("SET ") that every translated text starts with.
+constexpr UINT16 CommandWordLength = 4;
+
 constexpr UINTN AdapterKeywordCount = 20;
 constexpr UINTN AdapterValueCount = 9;
 extern const AdapterKeyword AdapterKeywordMap[AdapterKeywordCount + 1];

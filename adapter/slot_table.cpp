@@ -9,12 +9,12 @@ constexpr UINT32 Bridge(UINT32 Bus, UINT32 Device, UINT32 Function) {
   return Bus << 16 | Device << 11 | Function << 8;
 }
 
-// Rows 10/11 and 22/23 own the bits of rows 8/9 and 20/21: ports 3 and 4 of one slot are either
-// functions 2 and 3 behind the first bridge or functions 0 and 1 behind a second one.
 struct SlotRows {
   AdapterSlot Row[AdapterSlotCount + 1];
 };
 
+// Rows 10/11 and 22/23 own the bits of rows 8/9 and 20/21: ports 3 and 4 of one slot are either
+// functions 2 and 3 behind the first bridge or functions 0 and 1 behind a second one.
 constexpr SlotRows InitialRows = {{
     {0x01, Bridge(0x00, 0x02, 2), 0, 0x00000001}, // row 0
     {0x01, Bridge(0x00, 0x02, 2), 1, 0x00000002},
@@ -82,7 +82,7 @@ void RestoreAdapterSlotTable() {
 
 UINT8 FindAdapterSlot(UINTN Bus, UINTN Function) {
   UINT8 Row = 0;
-  for (; AdapterSlotTable[Row].FruId != AdapterSlotEnd; ++Row) {
+  for (; Row < AdapterSlotCount && AdapterSlotTable[Row].FruId != AdapterSlotEnd; ++Row) {
     const AdapterSlot& Slot = AdapterSlotTable[Row];
     if (ReadBridgeSecondaryBus(Slot) == Bus && Slot.Function == Function) {
       return Row;
