@@ -11,11 +11,3 @@ void InitServiceTables(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE* SystemTable);
 // A notify-signal event at TPL_CALLBACK that calls Notify whenever Guid is installed.
 EFI_STATUS RegisterProtocolCallback(const EFI_GUID& Guid, EFI_EVENT_NOTIFY Notify, void* Context,
                                     EFI_EVENT* Event, void** Registration);
-
-// Finds the platform mailbox and runs its commands; leaves the mailbox locked.
-EFI_STATUS RunPlatformPass();
-
-// At the completion signal: release the platform mailbox, then look for FRU devices whose
-// commands were never run.
-void EFIAPI ReleasePlatformMailbox(EFI_EVENT Event, void* Context);
-void EFIAPI CheckPendingFruIds(EFI_EVENT Event, void* Context);

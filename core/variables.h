@@ -111,22 +111,3 @@ void ClearPendingFruId(UINT8 FruId);
 
 // EFI_ABORTED with the first listed FRU id when any entry is nonzero; the read's status otherwise.
 EFI_STATUS FindPendingFruId(UINT8* FruId);
-
-// Little-endian field access inside a variable buffer.
-inline UINT32 ReadLe32(const UINT8* P) {
-  return static_cast<UINT32>(P[0]) | (static_cast<UINT32>(P[1]) << 8) |
-         (static_cast<UINT32>(P[2]) << 16) | (static_cast<UINT32>(P[3]) << 24);
-}
-inline UINT16 ReadLe16(const UINT8* P) {
-  return static_cast<UINT16>(P[0] | (P[1] << 8));
-}
-inline void WriteLe16(UINT8* P, UINT16 V) {
-  P[0] = static_cast<UINT8>(V);
-  P[1] = static_cast<UINT8>(V >> 8);
-}
-inline void WriteLe32(UINT8* P, UINT32 V) {
-  P[0] = static_cast<UINT8>(V);
-  P[1] = static_cast<UINT8>(V >> 8);
-  P[2] = static_cast<UINT8>(V >> 16);
-  P[3] = static_cast<UINT8>(V >> 24);
-}

@@ -17,9 +17,3 @@ void PortWrite32(UINT16 Port, UINT32 Value);
 UINT64 MsrRead(UINT32 Msr);
 void MsrWrite(UINT32 Msr, UINT64 Value);
 CpuidResult Cpuid(UINT32 Leaf, UINT32 SubLeaf);
-
-// Platform input levels.
-constexpr UINT16 AdapterReadyPort = 0x50C; // bit 0: adapters ready
-constexpr UINT32 AdapterReadyBit = 0x1;
-constexpr UINT16 AdapterWaitPort = 0x548; // bit 9
-constexpr UINT32 AdapterWaitBit = 0x200;

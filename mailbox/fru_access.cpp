@@ -1,5 +1,6 @@
 #include "mailbox/fru_access.h"
 
+#include "core/byte_format.h"
 #include "core/failure.h"
 #include "core/ipmi.h"
 #include "core/pool.h"
@@ -44,8 +45,7 @@ EFI_STATUS SendFruRequest(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UI
 
 void FillRequestHead(UINT8* Request, UINT8 FruId, UINT16 Offset) {
   Request[0] = FruId;
-  Request[1] = static_cast<UINT8>(Offset);
-  Request[2] = static_cast<UINT8>(Offset >> 8);
+  WriteLe16(Request + 1, Offset);
 }
 
 // Reads one chunk and insists on the full count: a short answer is a failure.

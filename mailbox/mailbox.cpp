@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr UINT8 MailboxSignature[4] = {'$', 'F', 'I', 'P'};
-
 bool HasSignature(const MailboxHeader& Header) {
   for (UINTN I = 0; I < sizeof(MailboxSignature); ++I) {
     if (Header.Signature[I] != MailboxSignature[I]) {
@@ -106,10 +104,8 @@ EFI_STATUS UnlockMailbox(IPMI_TRANSPORT_PROTOCOL* Transport, UINT8 FruId, UINT16
 
 EFI_STATUS WriteResultRecord(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
                              UINT16 RecordOffset, UINT16 Id, UINT32 Status) {
-  const UINT8 Record[ResultRecordSize] = {
-      static_cast<UINT8>(Id >> 8),      static_cast<UINT8>(Id),
-      static_cast<UINT8>(Status),       static_cast<UINT8>(Status >> 8),
-      static_cast<UINT8>(Status >> 16), static_cast<UINT8>(Status >> 24),
-  };
-  return UpdateFruBytes(Transport, Delay, FruId, RecordOffset, ResultRecordSize, Record);
+  ResultRecord Record;
+  PutResultRecord(Record, Id, Status);
+  return UpdateFruBytes(Transport, Delay, FruId, RecordOffset, sizeof(Record),
+                        reinterpret_cast<const UINT8*>(&Record));
 }

@@ -1,6 +1,7 @@
 // The platform command run.
 #include "mailbox/platform_run.h"
 
+#include "core/byte_format.h"
 #include "core/driver_state.h"
 #include "core/failure.h"
 #include "core/pool.h"
@@ -9,9 +10,6 @@
 #include "platform/platform_command.h"
 
 namespace {
-
-constexpr UINT16 CommandListOffsetField = 8;
-constexpr UINT16 ResultAreaOffsetField = 24;
 
 struct RunState {
   IPMI_TRANSPORT_PROTOCOL* Transport;
@@ -41,12 +39,13 @@ EFI_STATUS ExecuteRecord(RunState& R, UINT16 Offset, UINT16* Id, UINT32* ClpStat
     // The text buffer holds nothing but this text and zeros behind it, never a longer earlier one.
     ZeroBytes(R.Text, CommandTextCapacity);
     UINT16 Length = 0;
-    Status = ReadFruText(R.Transport, R.Delay, R.FruId, static_cast<UINT16>(Offset + 2), &Length,
-                         R.Text, CommandTextCapacity);
+    Status =
+        ReadFruText(R.Transport, R.Delay, R.FruId, static_cast<UINT16>(Offset + CommandTextField),
+                    &Length, R.Text, CommandTextCapacity);
     if (EFI_ERROR(Status)) {
       return Status;
     }
-    *Next = static_cast<UINT16>(Offset + 2 + Length);
+    *Next = static_cast<UINT16>(Offset + CommandTextField + Length);
     Status =
         ExecutePlatformCommand(R.Transport, reinterpret_cast<CHAR8*>(R.Text), ClpStatus, &R.Flags);
     if (EFI_ERROR(Status) || *ClpStatus == ClpStatusDone) {
@@ -69,7 +68,7 @@ EFI_STATUS RunList(RunState& R, UINT16 HeaderOffset) {
     return Status;
   }
   UINT16 Record = 0;
-  Status = ReadBe16At(R, static_cast<UINT16>(HeaderOffset + CommandListOffsetField), &Record);
+  Status = ReadBe16At(R, static_cast<UINT16>(HeaderOffset + CommandListOffsetField(0)), &Record);
   if (EFI_ERROR(Status) || Record == 0) {
     return Status;
   }

@@ -2,6 +2,7 @@
 // SMBIOS and the BMC.
 #include "platform/identity.h"
 
+#include "core/byte_format.h"
 #include "core/driver_state.h"
 #include "core/ipmi.h"
 #include "core/pool.h"

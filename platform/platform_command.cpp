@@ -2,6 +2,7 @@
 // platform variables, and their write-back.
 #include "platform/platform_command.h"
 
+#include "core/byte_format.h"
 #include "core/driver_state.h"
 #include "core/failure.h"
 #include "core/platform_info.h"
@@ -385,47 +386,46 @@ void ApplyConRedirect(CommandContext& C, UINT8 Mode) {
   C.Settings.WriteSystem = TRUE;
 }
 
-// The actions whose row says all there is to do.
-void ApplySimple(CommandContext& C, const KeywordAction& A) {
+// Every action kind has its case, so that the compiler sees one left out. An action on
+// TalBladeData rewrites it even when the value was already there.
+void ApplyAction(CommandContext& C, const KeywordAction& A) {
   PlatformSettings& S = C.Settings;
   UINT8* Blade = S.Blade.Data();
   switch (A.Kind) {
+  case Action::NoChange:
+    return;
   case Action::EnableDevices:
     EnableDevices(Blade, A.Devices);
-    break;
+    S.WriteBlade = TRUE;
+    return;
   case Action::DisableDevices:
     if (NetBootFlagSet(Blade, A.NetBootBit)) {
       return; // a permanent FC address keeps the card on: nothing to write
     }
     DisableDevices(Blade, A.Devices);
-    break;
+    S.WriteBlade = TRUE;
+    return;
   case Action::SetIpl1Device:
     Blade[TalBladeField::Ipl1Device] = A.Value;
-    break;
+    S.WriteBlade = TRUE;
+    return;
   case Action::SetStorageBootMode:
     SetStorageBootMode(Blade, A.Value);
     WriteLe32(Blade + TalBladeField::FcoeValue, 0);
-    break;
+    S.WriteBlade = TRUE;
+    return;
   case Action::SetNetBootFlag:
     EnableDevices(Blade, A.Devices);
     SetNetBootFlags(Blade, static_cast<UINT16>(NetBootFlags(Blade) | A.NetBootBit));
-    break;
+    S.WriteBlade = TRUE;
+    return;
   case Action::ClearNetBootFlag:
     SetNetBootFlags(Blade, static_cast<UINT16>(NetBootFlags(Blade) & ~A.NetBootBit));
-    break;
+    S.WriteBlade = TRUE;
+    return;
   case Action::SetClpFailurePause:
     Blade[TalBladeField::ClpFailurePause] = A.Value;
-    break;
-  default:
-    return;
-  }
-  S.WriteBlade = TRUE; // TalBladeData is rewritten even when the value was already there
-}
-
-void ApplyAction(CommandContext& C, const KeywordAction& A) {
-  PlatformSettings& S = C.Settings;
-  switch (A.Kind) {
-  case Action::NoChange:
+    S.WriteBlade = TRUE;
     return;
   case Action::Refuse:
     *C.Status = ClpStatusRefused;
@@ -459,28 +459,25 @@ void ApplyAction(CommandContext& C, const KeywordAction& A) {
     return;
   }
   case Action::Uuid:
-    StoreUuidText(C.Value, S.Blade.Data());
+    StoreUuidText(C.Value, Blade);
     S.WriteBlade = TRUE;
     return;
   case Action::Serial:
-    StoreSerialText(C.Value, S.Blade.Data());
+    StoreSerialText(C.Value, Blade);
     S.WriteBlade = TRUE;
     return;
   case Action::ConRedirect:
     ApplyConRedirect(C, A.Value);
     return;
   case Action::Fcoe:
-    WriteLe32(S.Blade.Data() + TalBladeField::FcoeValue, HexToUint32(C.Value));
-    SetStorageBootMode(S.Blade.Data(), StorageBootFcoe);
+    WriteLe32(Blade + TalBladeField::FcoeValue, HexToUint32(C.Value));
+    SetStorageBootMode(Blade, StorageBootFcoe);
     S.WriteBlade = TRUE;
     return;
   case Action::EmFailurePause:
     // Straight to the status-code listener: not a failure report, so neither ClpFailurePause
     // nor CLPFailureFlag has a say.
     SendStatusCode(EFI_ERROR_CODE, EmFailurePauseCode, 0, nullptr, nullptr);
-    return;
-  default:
-    ApplySimple(C, A);
     return;
   }
 }

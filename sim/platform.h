@@ -15,6 +15,12 @@ namespace sim {
 
 class VirtualClock;
 
+// The input levels the hardware around the blade drives: 32-bit registers in I/O space.
+constexpr UINT16 AdapterReadyInputPort = 0x50C; // bit 0: the adapters are ready
+constexpr UINT32 AdapterReadyInputBit = 1u << 0;
+constexpr UINT16 AdapterWaitInputPort = 0x548; // bit 9: waiting for the adapters is enabled
+constexpr UINT32 AdapterWaitInputBit = 1u << 9;
+
 struct StatusCodeRecord {
   uint64_t Time;
   EFI_STATUS_CODE_TYPE Type;

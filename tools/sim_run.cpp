@@ -11,7 +11,6 @@ namespace tools {
 namespace {
 
 constexpr UINT32 AllOnes = 0xFFFFFFFF;
-constexpr UINT32 WaitEnableBit = 1u << 9;
 
 std::vector<std::string>* ProblemSink = nullptr;
 void CollectProblem(const std::string& Message) {
@@ -55,15 +54,16 @@ void SetUpBlade(sim::Blade& Blade, const Scenario& S) {
     Blade.Platform.FailInfo(Index, Status);
   }
   if (S.AdapterReady) {
-    Blade.Platform.SetPortValue(AdapterReadyPort,
-                                *S.AdapterReady ? AllOnes : AllOnes & ~AdapterReadyBit);
+    Blade.Platform.SetPortValue(sim::AdapterReadyInputPort,
+                                *S.AdapterReady ? AllOnes : AllOnes & ~sim::AdapterReadyInputBit);
   }
   if (S.AdapterReadyAtMicroseconds) {
-    Blade.Platform.SchedulePortValue(AdapterReadyPort, AllOnes, *S.AdapterReadyAtMicroseconds);
+    Blade.Platform.SchedulePortValue(sim::AdapterReadyInputPort, AllOnes,
+                                     *S.AdapterReadyAtMicroseconds);
   }
   if (S.WaitEnable) {
-    Blade.Platform.SetPortValue(AdapterWaitPort,
-                                *S.WaitEnable ? AllOnes : AllOnes & ~WaitEnableBit);
+    Blade.Platform.SetPortValue(sim::AdapterWaitInputPort,
+                                *S.WaitEnable ? AllOnes : AllOnes & ~sim::AdapterWaitInputBit);
   }
   if (S.ThreadsPerCore) {
     Blade.Platform.SetCpuTopology(*S.ThreadsPerCore, *S.ThreadsPerCore * *S.CoresPerPackage);

@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, MailboxFruTest,
                                            FruChoice{0xFFFFFFFFFFFFFFFFull, 2}));
 
 TEST_F(EntryTest, AdapterReadyLowMakesTheNetworkTheFirstBootDevice) {
-  Blade.Platform.SetPortValue(AdapterReadyPort, 0xFFFFFFFE);
+  Blade.Platform.SetPortValue(sim::AdapterReadyInputPort, 0xFFFFFFFE);
   // No mailbox anywhere: the boot device is still set first.
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   std::vector<uint8_t> Expected(280, 0);
@@ -159,7 +159,7 @@ TEST_F(EntryTest, AdapterReadyLowMakesTheNetworkTheFirstBootDevice) {
 }
 
 TEST_F(EntryTest, AdapterReadyHighLeavesTheFirstBootDeviceAlone) {
-  Blade.Platform.SetPortValue(AdapterReadyPort, 0x00000001);
+  Blade.Platform.SetPortValue(sim::AdapterReadyInputPort, 0x00000001);
   PutMailbox(1);
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   // The one write is the mailbox's LOM1 command.
@@ -169,7 +169,7 @@ TEST_F(EntryTest, AdapterReadyHighLeavesTheFirstBootDeviceAlone) {
 }
 
 TEST_F(EntryTest, FailingBladeDataStopsThePassBeforeTheMailbox) {
-  Blade.Platform.SetPortValue(AdapterReadyPort, 0);
+  Blade.Platform.SetPortValue(sim::AdapterReadyInputPort, 0);
   Blade.Firmware.Variables.FailGet(TalBladeData.Name, TalBladeData.Guid, EFI_DEVICE_ERROR);
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   EXPECT_TRUE(Blade.Bmc.Trace().empty());

@@ -80,7 +80,7 @@ protected:
 
 // Seeds run in one test, one boot each, so that they cost one process rather than hundreds.
 TEST_F(HostileMailboxTest, ThePassEndsAndWritesOnlyItsOwnBytes) {
-  Blade.Platform.SetPortValue(AdapterReadyPort, 1);
+  Blade.Platform.SetPortValue(sim::AdapterReadyInputPort, 1);
   size_t BootsWithRecords = 0;
   for (unsigned Seed = 0; Seed < 300; ++Seed) {
     SCOPED_TRACE("seed " + std::to_string(Seed));

@@ -11,6 +11,7 @@
 #include "core/entry.h"
 #include "core/failure.h"
 #include "core/ipmi.h"
+#include "core/notifications.h"
 #include "core/variables.h"
 #include "sim/blade.h"
 #include "sim/mailbox_image.h"

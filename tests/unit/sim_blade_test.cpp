@@ -147,20 +147,20 @@ TEST(SimBlade, PowerCycleKeepsNonVolatileStateAndFru) {
 
 TEST(SimBlade, PortsFollowVirtualTime) {
   sim::Blade Blade;
-  Blade.Platform.SetPortValue(AdapterWaitPort, 0x12345678);
-  Blade.Platform.SchedulePortValue(AdapterReadyPort, AdapterReadyBit, 100);
-  Blade.Platform.SchedulePortValue(AdapterReadyPort, 0, 200);
+  Blade.Platform.SetPortValue(sim::AdapterWaitInputPort, 0x12345678);
+  Blade.Platform.SchedulePortValue(sim::AdapterReadyInputPort, sim::AdapterReadyInputBit, 100);
+  Blade.Platform.SchedulePortValue(sim::AdapterReadyInputPort, 0, 200);
 
-  EXPECT_EQ(PortRead32(AdapterReadyPort), 0xFFFFFFFFu); // nothing drives it yet
-  EXPECT_EQ(PortRead16(AdapterWaitPort), 0x5678);
-  EXPECT_EQ(PortRead16(AdapterWaitPort + 2), 0x1234);
+  EXPECT_EQ(PortRead32(sim::AdapterReadyInputPort), 0xFFFFFFFFu); // nothing drives it yet
+  EXPECT_EQ(PortRead16(sim::AdapterWaitInputPort), 0x5678);
+  EXPECT_EQ(PortRead16(sim::AdapterWaitInputPort + 2), 0x1234);
   Blade.Firmware.Clock.Advance(100);
-  EXPECT_EQ(PortRead32(AdapterReadyPort), AdapterReadyBit);
+  EXPECT_EQ(PortRead32(sim::AdapterReadyInputPort), sim::AdapterReadyInputBit);
   Blade.Firmware.Clock.Advance(100);
-  EXPECT_EQ(PortRead32(AdapterReadyPort), 0u);
+  EXPECT_EQ(PortRead32(sim::AdapterReadyInputPort), 0u);
 
-  PortWrite32(AdapterWaitPort, 0); // inputs cannot be written
-  EXPECT_EQ(PortRead32(AdapterWaitPort), 0x12345678u);
+  PortWrite32(sim::AdapterWaitInputPort, 0); // inputs cannot be written
+  EXPECT_EQ(PortRead32(sim::AdapterWaitInputPort), 0x12345678u);
   const auto& Accesses = Blade.Platform.PortAccesses();
   ASSERT_EQ(Accesses.size(), 7u);
   EXPECT_TRUE(Accesses[5].Write);
