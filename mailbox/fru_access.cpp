@@ -11,21 +11,24 @@ UINT8 SmallerCount(UINTN Remaining) {
   return static_cast<UINT8>(Remaining < FruChunkMax ? Remaining : FruChunkMax);
 }
 
-// One Read or Write FRU Data request, retried while the BMC answers "FRU device busy". Byte 0 of
-// the response is cleared before every attempt so that a failure without a completion code is
-// never taken for a stale busy answer.
+// One Read or Write FRU Data request, retried while the BMC answers "FRU device busy". Delivered
+// receives the size of the answer as the transport reports it. A failure carries a completion code
+// only when the transport delivered byte 0; that byte is also cleared before every attempt, so
+// that a transport which leaves it alone is never taken for a stale busy answer.
 EFI_STATUS SendFruRequest(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 Command,
                           UINT8* Request, UINT8 RequestSize, UINT8* Response,
-                          UINT8 ResponseCapacity) {
+                          UINT8 ResponseCapacity, UINT8* Delivered) {
   for (UINT8 Attempt = 1;; ++Attempt) {
     Response[0] = 0;
     UINT8 ResponseSize = ResponseCapacity;
     EFI_STATUS Status = Transport->SendIpmiCommand(Transport, IpmiNetFnStorage, 0, Command, Request,
                                                    RequestSize, Response, &ResponseSize);
+    *Delivered = ResponseSize;
     if (!EFI_ERROR(Status)) {
       return Status;
     }
-    bool HasCompletion = Status == EFI_DEVICE_ERROR;
+    const bool HasCompletion =
+        Status == EFI_DEVICE_ERROR && ResponseSize >= 1 && ResponseSize <= ResponseCapacity;
     if (HasCompletion && Response[0] == IpmiCompletionFruBusy) {
       Delay(FruBusyDelayMicroseconds);
       if (Attempt < FruBusyAttempts) {
@@ -48,20 +51,6 @@ void FillRequestHead(UINT8* Request, UINT8 FruId, UINT16 Offset) {
   WriteLe16(Request + 1, Offset);
 }
 
-// Reads one chunk and insists on the full count: a short answer is a failure.
-EFI_STATUS ReadWholeChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
-                          UINT16 Offset, UINT8 Count, UINT8* Response) {
-  EFI_STATUS Status = ReadFruChunk(Transport, Delay, FruId, Offset, Count, Response);
-  if (EFI_ERROR(Status)) {
-    return Status;
-  }
-  if (Response[0] != Count) {
-    ReportClpFailure();
-    return EFI_ABORTED;
-  }
-  return EFI_SUCCESS;
-}
-
 } // namespace
 
 EFI_STATUS ReadFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
@@ -74,8 +63,20 @@ EFI_STATUS ReadFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT
   UINT8 Request[4];
   FillRequestHead(Request, FruId, Offset);
   Request[3] = Count;
-  return SendFruRequest(Transport, Delay, IpmiCmdReadFruData, Request, sizeof(Request), Response,
-                        static_cast<UINT8>(Count + 1));
+  const UINT8 Expected = static_cast<UINT8>(Count + 1);
+  UINT8 Delivered = 0;
+  EFI_STATUS Status = SendFruRequest(Transport, Delay, IpmiCmdReadFruData, Request, sizeof(Request),
+                                     Response, Expected, &Delivered);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  // The one check of every answer's size: the count byte and the bytes the transport delivered
+  // must both be the count asked for. Anything else is a short count, and none of it is used.
+  if (Delivered != Expected || Response[0] != Count) {
+    ReportClpFailure();
+    return EFI_ABORTED;
+  }
+  return EFI_SUCCESS;
 }
 
 EFI_STATUS WriteFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
@@ -86,9 +87,11 @@ EFI_STATUS WriteFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UIN
   UINT8 Request[3 + FruChunkMax];
   FillRequestHead(Request, FruId, Offset);
   CopyBytes(Request + 3, Data, Count);
+  // Only the status of a write counts: the bytes of its answer are not looked at.
   UINT8 Response[1];
+  UINT8 Delivered = 0;
   return SendFruRequest(Transport, Delay, IpmiCmdWriteFruData, Request,
-                        static_cast<UINT8>(Count + 3), Response, sizeof(Response));
+                        static_cast<UINT8>(Count + 3), Response, sizeof(Response), &Delivered);
 }
 
 EFI_STATUS ReadFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
@@ -96,8 +99,8 @@ EFI_STATUS ReadFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT
   UINT8 Response[FruChunkMax + 1];
   for (UINTN Position = 0; Position < Count;) {
     UINT8 Chunk = SmallerCount(Count - Position);
-    EFI_STATUS Status = ReadWholeChunk(Transport, Delay, FruId,
-                                       static_cast<UINT16>(Offset + Position), Chunk, Response);
+    EFI_STATUS Status = ReadFruChunk(Transport, Delay, FruId,
+                                     static_cast<UINT16>(Offset + Position), Chunk, Response);
     if (EFI_ERROR(Status)) {
       return Status;
     }
@@ -113,7 +116,7 @@ EFI_STATUS UpdateFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UI
   for (UINTN Position = 0; Position < Count;) {
     UINT8 Chunk = SmallerCount(Count - Position);
     UINT16 ChunkOffset = static_cast<UINT16>(Offset + Position);
-    EFI_STATUS Status = ReadWholeChunk(Transport, Delay, FruId, ChunkOffset, Chunk, Response);
+    EFI_STATUS Status = ReadFruChunk(Transport, Delay, FruId, ChunkOffset, Chunk, Response);
     if (EFI_ERROR(Status)) {
       return Status;
     }
@@ -137,8 +140,8 @@ EFI_STATUS ReadFruText(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8
   UINT16 Characters = 0;
   for (UINTN Position = 0; Position < Capacity;) {
     UINT8 Chunk = SmallerCount(Capacity - Position);
-    EFI_STATUS Status = ReadWholeChunk(Transport, Delay, FruId,
-                                       static_cast<UINT16>(Offset + Position), Chunk, Response);
+    EFI_STATUS Status = ReadFruChunk(Transport, Delay, FruId,
+                                     static_cast<UINT16>(Offset + Position), Chunk, Response);
     if (EFI_ERROR(Status)) {
       return Status;
     }

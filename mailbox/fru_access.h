@@ -14,6 +14,8 @@ constexpr UINT8 FruBusyAttempts = 10;
 constexpr UINTN FruBusyDelayMicroseconds = 30;
 
 // One Read FRU Data request. Response holds Count + 1 bytes: the count returned, then the data.
+// Succeeds only with the whole answer: a count byte other than Count, or an answer whose size as
+// the transport delivered it is not Count + 1, is a short count (a failure report, EFI_ABORTED).
 EFI_STATUS ReadFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
                         UINT16 Offset, UINT8 Count, UINT8* Response);
 

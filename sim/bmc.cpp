@@ -2,6 +2,7 @@
 // the caller's response buffer.
 #include "sim/bmc.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -36,6 +37,22 @@ bool Matches(const RequestMatch& M, UINT8 NetFn, UINT8 Cmd, const std::vector<ui
   return true;
 }
 
+// Out is a Read FRU Data answer: the count byte, then the data.
+void Distort(FruAnswerFault Fault, const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out) {
+  const size_t DataBytes = Out.size() - 1;
+  switch (Fault) {
+  case FruAnswerFault::ShorterThanCount:
+    Out.resize(1 + DataBytes / 2);
+    return;
+  case FruAnswerFault::LongerThanCount:
+    Out[0] = static_cast<uint8_t>(DataBytes / 2);
+    return;
+  case FruAnswerFault::CountAboveRequest:
+    Out[0] = static_cast<uint8_t>(std::min<int>(Request[3] + 1, 0xFF));
+    return;
+  }
+}
+
 } // namespace
 
 Bmc::Bmc(VirtualClock& Clock) : Clock_(Clock) {
@@ -56,11 +73,17 @@ EFI_STATUS EFIAPI Bmc::SendThunk(IPMI_TRANSPORT_PROTOCOL* This, UINT8 NetFn, UIN
 }
 
 void Bmc::InjectCompletion(UINT8 Code, int Times, const RequestMatch& Match) {
-  Injections_.push_back(Injection{Match, true, Code, EFI_SUCCESS, Times});
+  Injections_.push_back(
+      Injection{Match, Injection::CompletionCode, Code, EFI_SUCCESS, FruAnswerFault{}, Times});
 }
 
 void Bmc::InjectStatus(EFI_STATUS Status, int Times, const RequestMatch& Match) {
-  Injections_.push_back(Injection{Match, false, 0, Status, Times});
+  Injections_.push_back(
+      Injection{Match, Injection::TransportStatus, 0, Status, FruAnswerFault{}, Times});
+}
+
+void Bmc::InjectFruAnswerFault(FruAnswerFault Fault, int Times, const RequestMatch& Match) {
+  Injections_.push_back(Injection{Match, Injection::FaultyFruAnswer, 0, EFI_SUCCESS, Fault, Times});
 }
 
 std::vector<IpmiRequest> Bmc::Requests(UINT8 NetFn, UINT8 Cmd) const {
@@ -74,7 +97,11 @@ std::vector<IpmiRequest> Bmc::Requests(UINT8 NetFn, UINT8 Cmd) const {
 }
 
 Bmc::Injection* Bmc::FindInjection(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request) {
+  const bool FruRead = NetFn == IpmiNetFnStorage && Cmd == IpmiCmdReadFruData;
   for (auto& I : Injections_) {
+    if (I.What == Injection::FaultyFruAnswer && !FruRead) {
+      continue; // only a Read FRU Data answer has a count byte to get wrong
+    }
     if (I.Remaining != 0 && Matches(I.Match, NetFn, Cmd, Request)) {
       if (I.Remaining > 0) {
         --I.Remaining;
@@ -122,17 +149,21 @@ EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UI
 
   ApplyScheduledWrites();
   std::vector<uint8_t> Out;
-  if (Injection* I = FindInjection(NetFn, Cmd, R.Data)) {
-    // An injected answer stands in for the BMC's: the FRU is not touched.
-    if (!I->IsCompletion) {
-      *ResponseSize = 0;
-      R.Status = I->Status;
-      Trace_.push_back(R);
-      return R.Status;
-    }
-    R.CompletionCode = I->Code;
+  Injection* I = FindInjection(NetFn, Cmd, R.Data);
+  if (I != nullptr && I->What == Injection::TransportStatus) {
+    // No answer at all: the FRU is not touched.
+    *ResponseSize = 0;
+    R.Status = I->Status;
+    Trace_.push_back(R);
+    return R.Status;
+  }
+  if (I != nullptr && I->What == Injection::CompletionCode) {
+    R.CompletionCode = I->Code; // stands in for the BMC's answer: the FRU is not touched
   } else {
     R.CompletionCode = Answer(NetFn, Cmd, R.Data, Out);
+    if (I != nullptr && R.CompletionCode == IpmiCompletionOk) {
+      Distort(I->Fault, R.Data, Out);
+    }
   }
   if (R.CompletionCode == IpmiCompletionOk && Out.size() > R.ResponseCapacity) {
     R.CompletionCode = IpmiCompletionCannotReturnCount;

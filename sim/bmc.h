@@ -35,6 +35,10 @@ struct RequestMatch {
   std::optional<UINT16> Offset;
 };
 
+// Read FRU Data answers that do not hold together: fewer data bytes behind the count byte than it
+// says, more data bytes than it says, or a count byte that claims more than the request asked for.
+enum class FruAnswerFault { ShorterThanCount, LongerThanCount, CountAboveRequest };
+
 // A byte the BMC itself writes into a FRU device once virtual time reaches At.
 struct ScheduledFruWrite {
   uint64_t At;
@@ -64,6 +68,9 @@ public:
   // given.
   void InjectCompletion(UINT8 Code, int Times = 1, const RequestMatch& Match = {});
   void InjectStatus(EFI_STATUS Status, int Times = 1, const RequestMatch& Match = {});
+  // The next Times matching Read FRU Data answers come back with Fault: half the data bytes are
+  // missing, the count byte says half of those delivered, or it says one more than was asked for.
+  void InjectFruAnswerFault(FruAnswerFault Fault, int Times = 1, const RequestMatch& Match = {});
 
   // The BMC's side of the mailbox, over virtual time.
   void ScheduleFruWrite(UINT8 FruId, UINT16 Offset, UINT8 Value, uint64_t At);
@@ -82,10 +89,12 @@ public:
 
 private:
   struct Injection {
+    enum Kind { CompletionCode, TransportStatus, FaultyFruAnswer };
     RequestMatch Match;
-    bool IsCompletion;
+    Kind What;
     UINT8 Code;
     EFI_STATUS Status;
+    FruAnswerFault Fault;
     int Remaining;
   };
   struct ProtocolBlock {

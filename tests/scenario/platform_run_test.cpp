@@ -253,6 +253,80 @@ TEST_F(PlatformRunTest, AFruFailureCutsTheRunShort) {
   EXPECT_EQ(Record(2), Unwritten);
 }
 
+// A Read FRU Data answer whose size and count byte disagree, met at one read of command 1: its id,
+// its text, or its result record read back before the write.
+struct FaultyAnswerCase {
+  const char* Name;
+  sim::FruAnswerFault Fault;
+  enum { Id, Text, Record } Where;
+};
+
+class PlatformRunFaultyAnswerTest : public PlatformRunTest,
+                                    public ::testing::WithParamInterface<FaultyAnswerCase> {
+protected:
+  void Arm(const std::vector<sim::MailboxCommand>& Commands) {
+    const FaultyAnswerCase& C = GetParam();
+    const UINT16 Offset = C.Where == FaultyAnswerCase::Record
+                              ? static_cast<UINT16>(Layout.ResultAreaOffset + 6)
+                              : static_cast<UINT16>(RecordOffset(Commands, 1) +
+                                                    (C.Where == FaultyAnswerCase::Text ? 2 : 0));
+    Blade.Bmc.InjectFruAnswerFault(C.Fault, 1, sim::RequestMatch{{}, {}, 1, Offset});
+  }
+  UINT8 Numa() const {
+    return Blade.Firmware.Variables.Value(SystemSetup.Name, SystemSetup.Guid)->at(112);
+  }
+};
+
+// Through the driver's entry: one report, no reset, the lock held; the command is carried out only
+// when its id and text arrived whole, and gets no record. Then the same by direct call.
+TEST_P(PlatformRunFaultyAnswerTest, CutsTheRunShortWithOneReport) {
+  const FaultyAnswerCase& C = GetParam();
+  const std::vector<sim::MailboxCommand> Commands = {{0x0001, Platform("OEMTAL_LOM1=ENABLE")},
+                                                     {0x0002, Platform("OEMTAL_NUMA=ENABLE")},
+                                                     {0x0003, Platform("OEMTAL_LOM2=ENABLE")}};
+  Put(Commands);
+  Arm(Commands);
+  const sim::BootOutcome Outcome = Boot();
+  ASSERT_TRUE(Outcome.Returned);
+  EXPECT_EQ(Outcome.Status, EFI_SUCCESS);
+  EXPECT_EQ(FailureReports(), 1u);
+  EXPECT_TRUE(Blade.Firmware.Resets().empty());
+  EXPECT_EQ(Lock(), (std::vector<uint8_t>{1, 0, 1}));
+  EXPECT_EQ(Record(0), (sim::ResultRecordValue{0x0001, Done}));
+  EXPECT_EQ(Record(1), Unwritten);
+  EXPECT_EQ(Record(2), Unwritten);
+  EXPECT_EQ(Numa(), C.Where == FaultyAnswerCase::Record ? 1 : 0);
+  EXPECT_EQ(BladeData()[152], 0x01) << "LOM1 only: command 2 is not run";
+
+  Put(Commands);
+  Arm(Commands);
+  EXPECT_EQ(Run(), EFI_ABORTED);
+  EXPECT_EQ(Record(1), Unwritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, PlatformRunFaultyAnswerTest,
+    ::testing::Values(
+        FaultyAnswerCase{"IdShorterThanCount", sim::FruAnswerFault::ShorterThanCount,
+                         FaultyAnswerCase::Id},
+        FaultyAnswerCase{"IdLongerThanCount", sim::FruAnswerFault::LongerThanCount,
+                         FaultyAnswerCase::Id},
+        FaultyAnswerCase{"IdCountAboveRequest", sim::FruAnswerFault::CountAboveRequest,
+                         FaultyAnswerCase::Id},
+        FaultyAnswerCase{"TextShorterThanCount", sim::FruAnswerFault::ShorterThanCount,
+                         FaultyAnswerCase::Text},
+        FaultyAnswerCase{"TextLongerThanCount", sim::FruAnswerFault::LongerThanCount,
+                         FaultyAnswerCase::Text},
+        FaultyAnswerCase{"TextCountAboveRequest", sim::FruAnswerFault::CountAboveRequest,
+                         FaultyAnswerCase::Text},
+        FaultyAnswerCase{"RecordShorterThanCount", sim::FruAnswerFault::ShorterThanCount,
+                         FaultyAnswerCase::Record},
+        FaultyAnswerCase{"RecordLongerThanCount", sim::FruAnswerFault::LongerThanCount,
+                         FaultyAnswerCase::Record},
+        FaultyAnswerCase{"RecordCountAboveRequest", sim::FruAnswerFault::CountAboveRequest,
+                         FaultyAnswerCase::Record}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
 TEST_F(PlatformRunTest, AFirmwareFailureOfACommandCutsTheRunShortWithoutItsRecord) {
   Put(DoneCommands(2));
   Blade.Firmware.Variables.FailGet(TalBladeData.Name, TalBladeData.Guid, EFI_DEVICE_ERROR);

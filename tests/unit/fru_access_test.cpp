@@ -1,5 +1,6 @@
 // FRU access over IPMI: busy retries, completion codes, chunking, compare-then-write, text reads.
 #include <cstring>
+#include <tuple>
 
 #include "mailbox/fru_access.h"
 #include "tests/support/driver_fixture.h"
@@ -83,7 +84,11 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"WriteProtectedReports", true, 0x80, 0, EFI_DEVICE_ERROR, 1},
                       FailureCase{"TransportTimeoutReports", false, 0, EFI_TIMEOUT, EFI_TIMEOUT, 1},
                       FailureCase{"TransportNoResponseReports", false, 0, EFI_NO_RESPONSE,
-                                  EFI_NO_RESPONSE, 1}),
+                                  EFI_NO_RESPONSE, 1},
+                      // A device error with no byte delivered carries no completion code: it is
+                      // not taken for a busy answer.
+                      FailureCase{"DeviceErrorWithoutACodeReports", false, 0, EFI_DEVICE_ERROR,
+                                  EFI_DEVICE_ERROR, 1}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(FruAccessTest, ReadChunkReturnsCountAndData) {
@@ -164,6 +169,66 @@ TEST_F(FruAccessTest, ShortAnswerAtTheEndOfTheDeviceFails) {
   EXPECT_EQ(ReadFruBytes(Transport(), Stall(), 4, 248, 16, Destination), EFI_ABORTED);
   EXPECT_EQ(FailureReports(), 1u);
 }
+
+enum class FruOperation { ReadChunk, ReadBytes, UpdateBytes, ReadText };
+
+class FruFaultyAnswerTest
+    : public FruAccessTest,
+      public ::testing::WithParamInterface<std::tuple<sim::FruAnswerFault, FruOperation>> {};
+
+std::string FaultyAnswerName(
+    const ::testing::TestParamInfo<std::tuple<sim::FruAnswerFault, FruOperation>>& Info) {
+  const char* Faults[] = {"ShorterThanCount", "LongerThanCount", "CountAboveRequest"};
+  const char* Operations[] = {"ReadChunk", "ReadBytes", "UpdateBytes", "ReadText"};
+  return std::string(Faults[static_cast<int>(std::get<0>(Info.param))]) +
+         Operations[static_cast<int>(std::get<1>(Info.param))];
+}
+
+// The first answer's size and count byte disagree: whichever operation reads it fails with one
+// report, sends nothing more, and passes none of the answer on.
+TEST_P(FruFaultyAnswerTest, IsAShortCountAndNothingOfItIsUsed) {
+  const auto [Fault, Operation] = GetParam();
+  std::vector<uint8_t> Stored(20, 'T');
+  Stored[18] = 0; // a text of 18 characters
+  Blade.Bmc.WriteFru(1, 0x300, Stored);
+  Blade.Bmc.InjectFruAnswerFault(Fault);
+  std::vector<UINT8> Destination(300, 0xAA);
+  const std::vector<UINT8> Untouched = Destination;
+  const std::vector<UINT8> Source(20, 0x55);
+  UINT16 Length = 0x7777;
+  EFI_STATUS Status = EFI_SUCCESS;
+  switch (Operation) {
+  case FruOperation::ReadChunk:
+    Status = ReadFruChunk(Transport(), Stall(), 1, 0x300, 16, Destination.data());
+    break;
+  case FruOperation::ReadBytes:
+    Status = ReadFruBytes(Transport(), Stall(), 1, 0x300, 20, Destination.data());
+    EXPECT_EQ(Destination, Untouched);
+    break;
+  case FruOperation::UpdateBytes:
+    Status = UpdateFruBytes(Transport(), Stall(), 1, 0x300, 20, Source.data());
+    EXPECT_TRUE(FruWrites().empty());
+    EXPECT_EQ(Blade.Bmc.ReadFru(1, 0x300, 20), Stored);
+    break;
+  case FruOperation::ReadText:
+    Status = ReadFruText(Transport(), Stall(), 1, 0x300, &Length, Destination.data(), 256);
+    EXPECT_EQ(Destination, Untouched);
+    EXPECT_EQ(Length, 0x7777);
+    break;
+  }
+  EXPECT_EQ(Status, EFI_ABORTED);
+  EXPECT_EQ(FruReads().size(), 1u);
+  EXPECT_EQ(FailureReports(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, FruFaultyAnswerTest,
+    ::testing::Combine(::testing::Values(sim::FruAnswerFault::ShorterThanCount,
+                                         sim::FruAnswerFault::LongerThanCount,
+                                         sim::FruAnswerFault::CountAboveRequest),
+                       ::testing::Values(FruOperation::ReadChunk, FruOperation::ReadBytes,
+                                         FruOperation::UpdateBytes, FruOperation::ReadText)),
+    FaultyAnswerName);
 
 TEST_F(FruAccessTest, MultiChunkReadStopsAtTheFirstFailure) {
   Blade.Bmc.InjectCompletion(0xC3, 1, sim::RequestMatch{{}, {}, {}, UINT16{0x210}});

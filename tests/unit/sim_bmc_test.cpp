@@ -138,6 +138,17 @@ TEST_F(SimBmc, InjectionsApplyInOrderForTheirCounts) {
   EXPECT_EQ(Bmc.Trace()[2].Status, EFI_TIMEOUT);
 }
 
+TEST_F(SimBmc, FaultyFruAnswersDisagreeWithTheirCountByte) {
+  Bmc.InjectFruAnswerFault(sim::FruAnswerFault::ShorterThanCount);
+  Bmc.InjectFruAnswerFault(sim::FruAnswerFault::LongerThanCount);
+  Bmc.InjectFruAnswerFault(sim::FruAnswerFault::CountAboveRequest);
+  EXPECT_EQ(Write(1, 20, {0x99}), (Reply{EFI_SUCCESS, {1}})) << "a write has no count to get wrong";
+  EXPECT_EQ(Read(1, 4, 4), (Reply{EFI_SUCCESS, {4, 4, 5}}));
+  EXPECT_EQ(Read(1, 4, 4), (Reply{EFI_SUCCESS, {2, 4, 5, 6, 7}}));
+  EXPECT_EQ(Read(1, 4, 4), (Reply{EFI_SUCCESS, {5, 4, 5, 6, 7}}));
+  EXPECT_EQ(Read(1, 4, 4), (Reply{EFI_SUCCESS, {4, 4, 5, 6, 7}}));
+}
+
 TEST_F(SimBmc, ScheduledWritesLandAsVirtualTimeReachesThem) {
   const UINT16 Header = 8;
   Bmc.HoldMailboxLock(1, Header, 1000);
