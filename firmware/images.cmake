@@ -1,11 +1,7 @@
 # The stand-in drivers and the harness application, built by the image preset next to
-# BladeCfgDxe.efi with the same toolchain and freestanding switches. They land in
-# <image build>/firmware/, where the firmware tests of the host build look for them.
+# BladeCfgDxe.efi with the same toolchain and freestanding switches (cmake/freestanding.cmake).
+# They land in <image build>/firmware/, where the firmware tests of the host build look for them.
 set(FirmwareImageDir ${CMAKE_BINARY_DIR}/firmware)
-set(FirmwareFlags
-  -O2 -ffreestanding -fno-exceptions -fno-rtti -mno-red-zone -fshort-wchar
-  -mno-stack-arg-probe -fno-stack-protector -Wall -Werror -Wglobal-constructors
-  -Wexit-time-destructors)
 
 # Compiled once, linked into the images that need them.
 add_library(FirmwareMemory OBJECT ${PROJECT_SOURCE_DIR}/image/memory.cpp)
@@ -14,18 +10,13 @@ add_library(FirmwareKcs OBJECT
   ${CMAKE_CURRENT_SOURCE_DIR}/common/ipmi_kcs.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/common/port_io_x86.cpp)
 foreach(Objects FirmwareMemory FirmwareKcs)
-  target_include_directories(${Objects} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_compile_options(${Objects} PRIVATE ${FirmwareFlags})
+  target_link_libraries(${Objects} PRIVATE efi_freestanding)
 endforeach()
 
 # Name: output file name without .efi; Kind: efi_boot_service_driver or efi_application.
 function(add_firmware_image Name Kind Entry)
-  add_executable(${Name} ${ARGN} $<TARGET_OBJECTS:FirmwareMemory>)
-  set_target_properties(${Name} PROPERTIES SUFFIX .efi RUNTIME_OUTPUT_DIRECTORY ${FirmwareImageDir})
-  target_include_directories(${Name} PRIVATE ${PROJECT_SOURCE_DIR})
-  target_compile_options(${Name} PRIVATE ${FirmwareFlags})
-  target_link_options(${Name} PRIVATE
-    -subsystem:${Kind} -entry:${Entry} -nodefaultlib -nxcompat -dynamicbase)
+  add_efi_image(${Name} ${Kind} ${Entry} ${FirmwareImageDir} ${ARGN}
+                $<TARGET_OBJECTS:FirmwareMemory>)
 endfunction()
 
 add_firmware_image(IpmiTransportDxe efi_boot_service_driver DriverEntry

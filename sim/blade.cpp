@@ -1,22 +1,14 @@
 #include "sim/blade.h"
 
-#include <algorithm>
-#include <stdexcept>
-
 #include "core/driver_state.h"
 #include "core/entry.h"
-#include "core/variables.h"
+#include "sim/current_instance.h"
 #include "sim/firmware_impl.h"
+#include "sim/platform_variables.h"
 #include "sim/problems.h"
 
 namespace sim {
 namespace {
-
-// Normally one blade; should a test build a second, the newest one is current until it goes.
-std::vector<Blade*>& BladeStack() {
-  static std::vector<Blade*> Stack;
-  return Stack;
-}
 
 struct InstallRequest {
   Firmware* Fw;
@@ -35,7 +27,7 @@ EFI_STATUS RunEntry(void* Arg) {
   return DriverEntry(Fw->ImageHandle(), Fw->SystemTable());
 }
 
-void CreateIfMissing(VariableStore& Variables, const PlatformVariable& Var) {
+void CreateIfMissing(VariableStore& Variables, const VariableSpec& Var) {
   if (!Variables.Exists(Var.Name, Var.Guid)) {
     Variables.Create(Var.Name, Var.Guid, Var.Attributes, std::vector<uint8_t>(Var.Size, 0));
   }
@@ -45,8 +37,8 @@ void CreateIfMissing(VariableStore& Variables, const PlatformVariable& Var) {
 
 void CreatePlatformVariables(VariableStore& Variables) {
   // CLPFailureFlag is not among them: its absence is how a boot starts.
-  for (const PlatformVariable* Var :
-       {&TalBladeData, &SystemSetup, &ServerSetup, &ClpCommandFruIdList}) {
+  for (const VariableSpec* Var :
+       {&vars::TalBladeData, &vars::SystemSetup, &vars::ServerSetup, &vars::ClpCommandFruIdList}) {
     CreateIfMissing(Variables, *Var);
   }
 }
@@ -56,10 +48,12 @@ Blade::Blade() : Blade(BladeOptions{}) {}
 Blade::Blade(const BladeOptions& Options)
     : Bmc(Firmware.Clock), Platform(Firmware.Clock), Smbios(Firmware.Pool), Pci(Firmware),
       Options_(Options) {
-  if (!BladeStack().empty()) {
+  // Normally one blade; should a test build a second, the newest one is current until it goes.
+  if (CurrentInstance<Blade>::Exists()) {
     ReportProblem("a second blade was built while another one exists");
   }
-  BladeStack().push_back(this);
+  CurrentInstance<Blade>::Add(this);
+  CurrentInstance<HostHardware>::Add(this);
   // A new machine loads a fresh image of the driver.
   ResetDriverState();
   if (Options_.CreatePlatformVariables) {
@@ -70,16 +64,12 @@ Blade::Blade(const BladeOptions& Options)
 
 Blade::~Blade() {
   Firmware.Pool.ReportLeaks("at end of test");
-  auto& Stack = BladeStack();
-  Stack.erase(std::remove(Stack.begin(), Stack.end(), this), Stack.end());
+  CurrentInstance<HostHardware>::Remove(this);
+  CurrentInstance<Blade>::Remove(this);
 }
 
 Blade& Blade::Current() {
-  if (BladeStack().empty()) {
-    ReportProblem("the simulated hardware was used with no blade built");
-    throw std::logic_error("no simulated blade");
-  }
-  return *BladeStack().back();
+  return CurrentInstance<Blade>::Get("the simulated blade");
 }
 
 void Blade::Boot() {
@@ -149,6 +139,30 @@ BootOutcome Blade::InstallProtocol(const EFI_GUID& Guid, void* Interface, EFI_HA
 
 BootOutcome Blade::InstallCompletionSignal() {
   return InstallProtocol(CompletionSignalProtocolGuid, nullptr);
+}
+
+UINT32 Blade::PortRead(UINT16 Port, unsigned Width) {
+  return PciBus::Claims(Port) ? Pci.PortRead(Port, Width) : Platform.PortRead(Port, Width);
+}
+
+void Blade::PortWrite(UINT16 Port, UINT32 Value, unsigned Width) {
+  if (PciBus::Claims(Port)) {
+    Pci.PortWrite(Port, Value, Width);
+  } else {
+    Platform.PortWrite(Port, Value, Width);
+  }
+}
+
+UINT64 Blade::ReadMsr(UINT32 Msr) {
+  return Platform.ReadMsr(Msr);
+}
+
+void Blade::WriteMsr(UINT32 Msr, UINT64 Value) {
+  Platform.WriteMsr(Msr, Value);
+}
+
+CpuidResult Blade::RunCpuid(UINT32 Leaf, UINT32 SubLeaf) const {
+  return Platform.RunCpuid(Leaf, SubLeaf);
 }
 
 bool Blade::ResetRequested() const {

@@ -7,14 +7,16 @@
 //   blade.LoadDriver();
 //   EXPECT_EQ(blade.Platform.StatusCodes().size(), 0u);
 //
-// Only one Blade exists at a time: the firmware services and the hardware-access functions reach
-// it through Blade::Current().
+// Only one Blade exists at a time: the firmware services, the platform protocols and the
+// hardware-access functions reach its parts as the current instances (sim/current_instance.h).
 #pragma once
 
 #include "sim/bmc.h"
 #include "sim/firmware.h"
+#include "sim/host_hardware.h"
 #include "sim/pci_bus.h"
 #include "sim/platform.h"
+#include "sim/platform_variables.h"
 #include "sim/smbios.h"
 
 namespace sim {
@@ -36,7 +38,7 @@ struct BootOutcome {
   std::string HangReason;
 };
 
-class Blade {
+class Blade : public HostHardware {
 public:
   Blade();
   explicit Blade(const BladeOptions& Options);
@@ -63,6 +65,15 @@ public:
 
   // True once ResetSystem has ended the current boot.
   bool ResetRequested() const;
+
+  // The machine behind the hardware-access interface (hw/hw.h) while this blade is the current
+  // one: the PCI host bridge claims the configuration ports, the platform every other port, the
+  // MSRs and CPUID.
+  UINT32 PortRead(UINT16 Port, unsigned Width) override;
+  void PortWrite(UINT16 Port, UINT32 Value, unsigned Width) override;
+  UINT64 ReadMsr(UINT32 Msr) override;
+  void WriteMsr(UINT32 Msr, UINT64 Value) override;
+  CpuidResult RunCpuid(UINT32 Leaf, UINT32 SubLeaf) const override;
 
   // A new boot: driver-wide state re-initialised, volatile variables gone, the handle database,
   // events and pool emptied (leaks reported first), the default protocols installed again. The

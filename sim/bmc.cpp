@@ -6,18 +6,17 @@
 #include <cstddef>
 #include <cstring>
 
-#include "core/ipmi.h"
 #include "sim/firmware.h"
 
 namespace sim {
 namespace {
 
-constexpr UINT8 IpmiCmdGetFruInventoryAreaInfo = 0x10;
 constexpr UINT8 SupportedRestorePolicies = 0x07; // always off, restore previous, always on
 
 bool IsFruRequest(UINT8 NetFn, UINT8 Cmd) {
-  return NetFn == IpmiNetFnStorage && (Cmd == IpmiCmdGetFruInventoryAreaInfo ||
-                                       Cmd == IpmiCmdReadFruData || Cmd == IpmiCmdWriteFruData);
+  return NetFn == ipmi::NetFnStorage &&
+         (Cmd == ipmi::CmdGetFruInventoryAreaInfo || Cmd == ipmi::CmdReadFruData ||
+          Cmd == ipmi::CmdWriteFruData);
 }
 
 bool Matches(const RequestMatch& M, UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request) {
@@ -29,7 +28,7 @@ bool Matches(const RequestMatch& M, UINT8 NetFn, UINT8 Cmd, const std::vector<ui
   }
   if (M.Offset) {
     const bool HasOffset =
-        IsFruRequest(NetFn, Cmd) && Cmd != IpmiCmdGetFruInventoryAreaInfo && Request.size() >= 3;
+        IsFruRequest(NetFn, Cmd) && Cmd != ipmi::CmdGetFruInventoryAreaInfo && Request.size() >= 3;
     if (!HasOffset || (Request[1] | (Request[2] << 8)) != *M.Offset) {
       return false;
     }
@@ -97,7 +96,7 @@ std::vector<IpmiRequest> Bmc::Requests(UINT8 NetFn, UINT8 Cmd) const {
 }
 
 Bmc::Injection* Bmc::FindInjection(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request) {
-  const bool FruRead = NetFn == IpmiNetFnStorage && Cmd == IpmiCmdReadFruData;
+  const bool FruRead = NetFn == ipmi::NetFnStorage && Cmd == ipmi::CmdReadFruData;
   for (auto& I : Injections_) {
     if (I.What == Injection::FaultyFruAnswer && !FruRead) {
       continue; // only a Read FRU Data answer has a count byte to get wrong
@@ -114,28 +113,28 @@ Bmc::Injection* Bmc::FindInjection(UINT8 NetFn, UINT8 Cmd, const std::vector<uin
 
 UINT8 Bmc::Answer(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request,
                   std::vector<uint8_t>& Out) {
-  if (NetFn == IpmiNetFnStorage) {
+  if (NetFn == ipmi::NetFnStorage) {
     switch (Cmd) {
-    case IpmiCmdGetFruInventoryAreaInfo:
+    case ipmi::CmdGetFruInventoryAreaInfo:
       return FruInventoryInfo(Request, Out);
-    case IpmiCmdReadFruData:
+    case ipmi::CmdReadFruData:
       return ReadFruData(Request, Out);
-    case IpmiCmdWriteFruData:
+    case ipmi::CmdWriteFruData:
       return WriteFruData(Request, Out);
     }
-  } else if (NetFn == IpmiNetFnChassis && Cmd == IpmiCmdSetPowerRestorePolicy) {
+  } else if (NetFn == ipmi::NetFnChassis && Cmd == ipmi::CmdSetPowerRestorePolicy) {
     Out.push_back(SupportedRestorePolicies);
-    return IpmiCompletionOk;
-  } else if (NetFn == IpmiNetFnOem &&
-             (Cmd == IpmiCmdOemAdapterWait || Cmd == IpmiCmdOemSystemUuid)) {
-    return IpmiCompletionOk;
+    return ipmi::CompletionOk;
+  } else if (NetFn == ipmi::NetFnOem &&
+             (Cmd == ipmi::CmdOemAdapterWait || Cmd == ipmi::CmdOemSystemUuid)) {
+    return ipmi::CompletionOk;
   }
-  return IpmiCompletionInvalidCommand;
+  return ipmi::CompletionInvalidCommand;
 }
 
 EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UINT8 RequestSize,
                      UINT8* Response, UINT8* ResponseSize) {
-  IpmiRequest R{Clock_.Now(), NetFn, Lun, Cmd, {}, 0, EFI_SUCCESS, IpmiCompletionOk, {}};
+  IpmiRequest R{Clock_.Now(), NetFn, Lun, Cmd, {}, 0, EFI_SUCCESS, ipmi::CompletionOk, {}};
   if (Request != nullptr) {
     R.Data.assign(Request, Request + RequestSize);
   }
@@ -161,15 +160,15 @@ EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UI
     R.CompletionCode = I->Code; // stands in for the BMC's answer: the FRU is not touched
   } else {
     R.CompletionCode = Answer(NetFn, Cmd, R.Data, Out);
-    if (I != nullptr && R.CompletionCode == IpmiCompletionOk) {
+    if (I != nullptr && R.CompletionCode == ipmi::CompletionOk) {
       Distort(I->Fault, R.Data, Out);
     }
   }
-  if (R.CompletionCode == IpmiCompletionOk && Out.size() > R.ResponseCapacity) {
-    R.CompletionCode = IpmiCompletionCannotReturnCount;
+  if (R.CompletionCode == ipmi::CompletionOk && Out.size() > R.ResponseCapacity) {
+    R.CompletionCode = ipmi::CompletionCannotReturnCount;
   }
 
-  if (R.CompletionCode != IpmiCompletionOk) {
+  if (R.CompletionCode != ipmi::CompletionOk) {
     // The code goes into byte 0 only when there is room for it.
     R.Response.assign(R.ResponseCapacity >= 1 ? 1 : 0, R.CompletionCode);
     R.Status = EFI_DEVICE_ERROR;

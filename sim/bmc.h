@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/protocols.h"
+#include "sim/ipmi_codes.h"
 
 namespace sim {
 

@@ -4,8 +4,7 @@
 #include <map>
 #include <string>
 
-#include "core/ipmi.h"
-#include "mailbox/mailbox.h"
+#include "mailbox_format/layout.h"
 #include "sim/bmc.h"
 #include "sim/firmware.h"
 #include "sim/problems.h"
@@ -21,11 +20,11 @@ UINT8 LocateFruData(FruDevices& Frus, const std::vector<uint8_t>& Request,
                     std::vector<uint8_t>*& Device, size_t& Offset) {
   auto It = Frus.find(Request[0]);
   if (It == Frus.end()) {
-    return IpmiCompletionNotPresent;
+    return ipmi::CompletionNotPresent;
   }
   Device = &It->second;
   Offset = static_cast<UINT16>(Request[1] | (Request[2] << 8));
-  return Offset < Device->size() ? IpmiCompletionOk : IpmiCompletionBadField;
+  return Offset < Device->size() ? ipmi::CompletionOk : ipmi::CompletionBadField;
 }
 
 } // namespace
@@ -87,10 +86,10 @@ void Bmc::ScheduleFruWrite(UINT8 FruId, UINT16 Offset, UINT8 Value, uint64_t At)
 }
 
 void Bmc::HoldMailboxLock(UINT8 FruId, UINT16 HeaderOffset, uint64_t Until) {
-  WriteFru(FruId, HeaderOffset + BmcLockFlagOffset, {1});
-  WriteFru(FruId, HeaderOffset + LockTurnOffset, {1});
+  WriteFru(FruId, HeaderOffset + mailbox_format::BmcLockFlagOffset, {1});
+  WriteFru(FruId, HeaderOffset + mailbox_format::LockTurnOffset, {1});
   if (Until != UINT64_MAX) {
-    ScheduleFruWrite(FruId, HeaderOffset + BmcLockFlagOffset, 0, Until);
+    ScheduleFruWrite(FruId, HeaderOffset + mailbox_format::BmcLockFlagOffset, 0, Until);
   }
 }
 
@@ -110,45 +109,45 @@ void Bmc::ApplyScheduledWrites() {
 
 UINT8 Bmc::FruInventoryInfo(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out) {
   if (Request.size() != 1) {
-    return IpmiCompletionBadLength;
+    return ipmi::CompletionBadLength;
   }
   auto It = Frus_.find(Request[0]);
   if (It == Frus_.end()) {
-    return IpmiCompletionNotPresent;
+    return ipmi::CompletionNotPresent;
   }
   const size_t Size = It->second.size();
   Out = {static_cast<uint8_t>(Size), static_cast<uint8_t>(Size >> 8), 0}; // accessed by bytes
-  return IpmiCompletionOk;
+  return ipmi::CompletionOk;
 }
 
 UINT8 Bmc::ReadFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out) {
   if (Request.size() != 4) {
-    return IpmiCompletionBadLength;
+    return ipmi::CompletionBadLength;
   }
   std::vector<uint8_t>* Device = nullptr;
   size_t Offset = 0;
-  if (UINT8 Code = LocateFruData(Frus_, Request, Device, Offset); Code != IpmiCompletionOk) {
+  if (UINT8 Code = LocateFruData(Frus_, Request, Device, Offset); Code != ipmi::CompletionOk) {
     return Code;
   }
   const size_t Count = std::min<size_t>(Request[3], Device->size() - Offset);
   Out.push_back(static_cast<uint8_t>(Count));
   Out.insert(Out.end(), Device->begin() + Offset, Device->begin() + Offset + Count);
-  return IpmiCompletionOk;
+  return ipmi::CompletionOk;
 }
 
 UINT8 Bmc::WriteFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out) {
   if (Request.size() < 3) {
-    return IpmiCompletionBadLength;
+    return ipmi::CompletionBadLength;
   }
   std::vector<uint8_t>* Device = nullptr;
   size_t Offset = 0;
-  if (UINT8 Code = LocateFruData(Frus_, Request, Device, Offset); Code != IpmiCompletionOk) {
+  if (UINT8 Code = LocateFruData(Frus_, Request, Device, Offset); Code != ipmi::CompletionOk) {
     return Code;
   }
   const size_t Count = std::min(Request.size() - 3, Device->size() - Offset);
   std::copy(Request.begin() + 3, Request.begin() + 3 + Count, Device->begin() + Offset);
   Out.push_back(static_cast<uint8_t>(Count));
-  return IpmiCompletionOk;
+  return ipmi::CompletionOk;
 }
 
 } // namespace sim

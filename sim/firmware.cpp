@@ -1,51 +1,19 @@
 #include "sim/firmware.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <stdexcept>
 
+#include "sim/current_instance.h"
 #include "sim/firmware_impl.h"
 #include "sim/problems.h"
 
 namespace sim {
-namespace {
-
-// Stacked so that a test may build a second firmware for a moment; the thunks use the newest.
-std::vector<Firmware*>& FirmwareStack() {
-  static std::vector<Firmware*> Stack;
-  return Stack;
-}
-
-} // namespace
-
 Firmware::Impl& CurrentFirmware() {
-  if (FirmwareStack().empty()) {
-    ReportProblem("a firmware service was called with no simulated firmware alive");
-    throw std::logic_error("no simulated firmware");
-  }
-  return *FirmwareStack().back()->I;
-}
-
-void PushCurrentFirmware(Firmware* F) {
-  FirmwareStack().push_back(F);
-}
-
-void PopCurrentFirmware(Firmware* F) {
-  auto& Stack = FirmwareStack();
-  Stack.erase(std::remove(Stack.begin(), Stack.end(), F), Stack.end());
+  return *CurrentInstance<Firmware>::Get("a firmware service").I;
 }
 
 std::string HexPointer(const void* P) {
   char Text[32];
   std::snprintf(Text, sizeof Text, "%p", P);
-  return Text;
-}
-
-std::string GuidText(const EFI_GUID& G) {
-  char Text[40];
-  std::snprintf(Text, sizeof Text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", G.Data1,
-                G.Data2, G.Data3, G.Data4[0], G.Data4[1], G.Data4[2], G.Data4[3], G.Data4[4],
-                G.Data4[5], G.Data4[6], G.Data4[7]);
   return Text;
 }
 
@@ -82,11 +50,11 @@ std::optional<EFI_STATUS> NthCallFailures::NextCall() {
 Firmware::Firmware() : I(std::make_unique<Impl>(*this)) {
   FillServiceTables(SystemTable_, BootServices_, RuntimeServices_);
   ImageHandle_ = I->NewHandle();
-  PushCurrentFirmware(this);
+  CurrentInstance<Firmware>::Add(this);
 }
 
 Firmware::~Firmware() {
-  PopCurrentFirmware(this);
+  CurrentInstance<Firmware>::Remove(this);
   I->Clear();
 }
 

@@ -126,10 +126,8 @@ struct Firmware::Impl {
   EFI_STATUS Stall(UINTN Microseconds);
 };
 
-// The firmware the service-table thunks talk to: the most recently constructed one still alive.
+// The firmware the service-table thunks talk to: the current one (sim/current_instance.h).
 Firmware::Impl& CurrentFirmware();
-void PushCurrentFirmware(Firmware* F);
-void PopCurrentFirmware(Firmware* F);
 
 // Fills the tables with the thunks, header signatures, sizes and checksums.
 void FillServiceTables(EFI_SYSTEM_TABLE& System, EFI_BOOT_SERVICES& Boot,
@@ -139,6 +137,5 @@ void FillServiceTables(EFI_SYSTEM_TABLE& System, EFI_BOOT_SERVICES& Boot,
 UINT32 Crc32(const void* Data, size_t Size);
 
 std::string HexPointer(const void* P);
-std::string GuidText(const EFI_GUID& Guid);
 
 } // namespace sim

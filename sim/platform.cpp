@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <string>
 
+#include "sim/current_instance.h"
 #include "sim/firmware.h"
-#include "sim/live_instances.h"
 #include "sim/problems.h"
 
 namespace sim {
@@ -14,7 +14,7 @@ namespace {
 
 // Neither protocol passes an interface pointer.
 Platform* CurrentPlatform() {
-  return LiveInstances<Platform>::Current("a platform protocol");
+  return CurrentInstance<Platform>::Find("a platform protocol");
 }
 
 EFI_STATUS EFIAPI QueryThunk(UINTN Index, UINT64* Value) {
@@ -47,11 +47,11 @@ UINT32 IdBits(UINT32 Count) {
 Platform::Platform(VirtualClock& Clock) : Clock_(Clock) {
   PlatformInfo_.Query = QueryThunk;
   StatusCode_.ReportStatusCode = ReportStatusCodeThunk;
-  LiveInstances<Platform>::Add(this);
+  CurrentInstance<Platform>::Add(this);
 }
 
 Platform::~Platform() {
-  LiveInstances<Platform>::Remove(this);
+  CurrentInstance<Platform>::Remove(this);
 }
 
 EFI_STATUS Platform::Query(UINTN Index, UINT64* Value) {

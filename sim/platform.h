@@ -69,7 +69,7 @@ public:
 
   const std::vector<StatusCodeRecord>& StatusCodes() const { return StatusCodes_; }
 
-  // Hardware-access behaviour (the sim's implementation of hw/hw.h calls these).
+  // Hardware-access behaviour: the blade passes the platform's ports, its MSRs and CPUID here.
   UINT32 PortRead(UINT16 Port, unsigned Width);
   void PortWrite(UINT16 Port, UINT32 Value, unsigned Width);
   UINT64 ReadMsr(UINT32 Msr);

@@ -10,6 +10,11 @@ void PrintProblem(const std::string& Message) {
 }
 
 ProblemHandler Handler_ = PrintProblem;
+ProblemCollector* Collecting_ = nullptr;
+
+void Collect(const std::string& Message) {
+  Collecting_->Messages.push_back(Message);
+}
 
 } // namespace
 
@@ -21,6 +26,16 @@ ProblemHandler SetProblemHandler(ProblemHandler Handler) {
 
 void ReportProblem(const std::string& Message) {
   Handler_(Message);
+}
+
+ProblemCollector::ProblemCollector()
+    : PreviousHandler_(SetProblemHandler(Collect)), PreviousCollector_(Collecting_) {
+  Collecting_ = this;
+}
+
+ProblemCollector::~ProblemCollector() {
+  Collecting_ = PreviousCollector_;
+  SetProblemHandler(PreviousHandler_);
 }
 
 } // namespace sim

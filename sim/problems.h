@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -12,5 +13,22 @@ using ProblemHandler = void (*)(const std::string& Message);
 // so a test can catch an expected problem and put the previous handler back.
 ProblemHandler SetProblemHandler(ProblemHandler Handler);
 void ReportProblem(const std::string& Message);
+
+// Collects the problems reported while it lives instead of passing them on: for runs that show
+// them afterwards, and for tests whose point is that a problem is detected. Collectors nest; the
+// newest one collects.
+class ProblemCollector {
+public:
+  ProblemCollector();
+  ~ProblemCollector();
+  ProblemCollector(const ProblemCollector&) = delete;
+  ProblemCollector& operator=(const ProblemCollector&) = delete;
+
+  std::vector<std::string> Messages;
+
+private:
+  ProblemHandler PreviousHandler_;
+  ProblemCollector* PreviousCollector_;
+};
 
 } // namespace sim

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "sim/current_instance.h"
 #include "sim/firmware.h"
-#include "sim/live_instances.h"
 #include "sim/problems.h"
 
 namespace sim {
@@ -16,7 +16,7 @@ constexpr UINT8 SystemInfoLength = 0x1B;
 
 // The protocol passes no interface pointer.
 Smbios* CurrentSmbios() {
-  return LiveInstances<Smbios>::Current("SmbiosEditProtocol");
+  return CurrentInstance<Smbios>::Find("SmbiosEditProtocol");
 }
 
 EFI_STATUS EFIAPI GetThunk(UINT8 Type, UINT8 Instance, UINT8** Structure, UINT16* Size) {
@@ -58,11 +58,11 @@ Smbios::Smbios(Pool& Pool) : Pool_(Pool) {
   constexpr UINT8 FactoryUuid[16] = {0x4C, 0x4C, 0x45, 0x44, 0x00, 0x10, 0x20, 0x80,
                                      0x80, 0x31, 0xB2, 0xC0, 0x4F, 0x42, 0x33, 0x32};
   SetStructure(SystemInfoHandle, SystemInformationStructure(SystemInfoHandle, FactoryUuid));
-  LiveInstances<Smbios>::Add(this);
+  CurrentInstance<Smbios>::Add(this);
 }
 
 Smbios::~Smbios() {
-  LiveInstances<Smbios>::Remove(this);
+  CurrentInstance<Smbios>::Remove(this);
 }
 
 void Smbios::SetStructure(UINT16 Handle, const std::vector<UINT8>& Bytes) {

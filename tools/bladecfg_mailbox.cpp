@@ -33,10 +33,11 @@ void WriteImage(const std::string& Path, const std::vector<uint8_t>& Bytes) {
 
 int Build(const std::string& Description, const std::string& Output) {
   const nlohmann::json J = tools::ReadJsonFile(Description);
-  const sim::MailboxImage Image = tools::MailboxFromJson(tools::JsonView(J, Description));
-  const std::vector<uint8_t> Bytes = sim::EncodeMailboxImage(Image);
+  const mailbox_format::MailboxImage Image =
+      tools::MailboxFromJson(tools::JsonView(J, Description));
+  const std::vector<uint8_t> Bytes = mailbox_format::EncodeMailboxImage(Image);
   WriteImage(Output, Bytes);
-  const sim::MailboxLayout Layout = sim::PlaceMailbox(Image);
+  const mailbox_format::MailboxLayout Layout = mailbox_format::PlaceMailbox(Image);
   std::cout << Output << ": " << Bytes.size() << " bytes, header at "
             << tools::HexNumber(Layout.HeaderOffset, 4) << ", result area at "
             << tools::HexNumber(Layout.ResultAreaOffset, 4) << "\n";
@@ -44,10 +45,10 @@ int Build(const std::string& Description, const std::string& Output) {
 }
 
 int Decode(const std::string& Path, bool Json) {
-  sim::DecodedMailbox Decoded;
+  mailbox_format::DecodedMailbox Decoded;
   try {
-    Decoded = sim::DecodeMailboxImage(ReadImage(Path));
-  } catch (const sim::MailboxFormatError& E) {
+    Decoded = mailbox_format::DecodeMailboxImage(ReadImage(Path));
+  } catch (const mailbox_format::MailboxFormatError& E) {
     throw tools::InputError(Path + ": " + E.what());
   }
   if (Json) {

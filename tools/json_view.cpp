@@ -194,20 +194,4 @@ std::vector<uint8_t> JsonView::HexBytes() const {
   return Bytes;
 }
 
-std::string HexNumber(uint64_t Value, int Digits) {
-  char Text[32];
-  std::snprintf(Text, sizeof(Text), "0x%0*llX", Digits, static_cast<unsigned long long>(Value));
-  return Text;
-}
-
-std::string HexBytesText(const std::vector<uint8_t>& Bytes) {
-  std::string Out;
-  for (uint8_t B : Bytes) {
-    char Pair[4];
-    std::snprintf(Pair, sizeof(Pair), "%02X", B);
-    Out += (Out.empty() ? "" : " ") + std::string(Pair);
-  }
-  return Out;
-}
-
 } // namespace tools

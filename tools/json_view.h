@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "mailbox_format/hex_text.h"
+
 namespace tools {
 
 // A problem in an input file; the message names the file, the place and the problem.
@@ -64,7 +66,7 @@ private:
 };
 
 // Hexadecimal text for numbers and bytes, as the tools write them.
-std::string HexNumber(uint64_t Value, int Digits);
-std::string HexBytesText(const std::vector<uint8_t>& Bytes);
+using mailbox_format::HexBytesText;
+using mailbox_format::HexNumber;
 
 } // namespace tools

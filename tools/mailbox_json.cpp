@@ -6,6 +6,8 @@ namespace tools {
 
 namespace {
 
+namespace mf = mailbox_format;
+
 bool Printable(const std::string& Text) {
   for (unsigned char C : Text) {
     if (C < 0x20 || C > 0x7E) {
@@ -15,9 +17,9 @@ bool Printable(const std::string& Text) {
   return true;
 }
 
-sim::MailboxCommand CommandFromJson(const JsonView& V) {
+mf::MailboxCommand CommandFromJson(const JsonView& V) {
   V.AllowOnly({"id", "text", "hex"});
-  sim::MailboxCommand Command;
+  mf::MailboxCommand Command;
   Command.Id = static_cast<UINT16>(V["id"].Unsigned(0xFFFE));
   if (V.Has("text") == V.Has("hex")) {
     V.Fail("give the command as \"text\" or as \"hex\" bytes, one of the two");
@@ -29,7 +31,7 @@ sim::MailboxCommand CommandFromJson(const JsonView& V) {
     Command.Text.assign(Bytes.begin(), Bytes.end());
   }
   const JsonView Text = V.Has("text") ? V["text"] : V["hex"];
-  if (Command.Text.size() > sim::MailboxTextMax) {
+  if (Command.Text.size() > mf::MailboxTextMax) {
     Text.Fail("a text of " + std::to_string(Command.Text.size()) +
               " characters; a command holds at most 255");
   }
@@ -40,8 +42,8 @@ sim::MailboxCommand CommandFromJson(const JsonView& V) {
 }
 
 // A list is an array of commands, or an object that also places it.
-sim::MailboxList ListFromJson(const JsonView& V) {
-  sim::MailboxList List;
+mf::MailboxList ListFromJson(const JsonView& V) {
+  mf::MailboxList List;
   JsonView Commands = V;
   if (V.IsObject()) {
     V.AllowOnly({"offset", "terminated", "commands"});
@@ -59,17 +61,17 @@ sim::MailboxList ListFromJson(const JsonView& V) {
   return List;
 }
 
-sim::PlacedResultRecord ResultFromJson(const JsonView& V) {
+mf::PlacedResultRecord ResultFromJson(const JsonView& V) {
   V.AllowOnly({"list", "index", "id", "status", "meaning"});
-  sim::PlacedResultRecord R;
-  R.List = static_cast<UINT8>(V["list"].Unsigned(MailboxCommandLists - 1));
-  R.Index = static_cast<UINT8>(V["index"].Unsigned(sim::ResultRecordsPerList - 1));
+  mf::PlacedResultRecord R;
+  R.List = static_cast<UINT8>(V["list"].Unsigned(mf::MailboxCommandLists - 1));
+  R.Index = static_cast<UINT8>(V["index"].Unsigned(mf::ResultRecordsPerList - 1));
   R.Record.Id = static_cast<UINT16>(V["id"].Unsigned(0xFFFF));
   R.Record.Status = static_cast<UINT32>(V["status"].Unsigned(0xFFFFFFFF));
   return R;
 }
 
-nlohmann::ordered_json CommandToJson(const sim::MailboxCommand& C) {
+nlohmann::ordered_json CommandToJson(const mf::MailboxCommand& C) {
   nlohmann::ordered_json J = {{"id", HexNumber(C.Id, 4)}};
   if (Printable(C.Text)) {
     J["text"] = C.Text;
@@ -81,21 +83,21 @@ nlohmann::ordered_json CommandToJson(const sim::MailboxCommand& C) {
 
 } // namespace
 
-std::string RecordMeaning(const sim::DecodedMailbox& D, const sim::PlacedResultRecord& R) {
-  for (const sim::DecodedList& L : D.Lists) {
+std::string RecordMeaning(const mf::DecodedMailbox& D, const mf::PlacedResultRecord& R) {
+  for (const mf::DecodedList& L : D.Lists) {
     if (L.Overflow && L.Number == R.List && R.Index == 0) {
       return "OverflowMarker (the list holds more than 32 commands; record 0 overwritten)";
     }
   }
-  return sim::StatusWordName(R.Record.Status);
+  return mf::StatusWordName(R.Record.Status);
 }
 
-sim::MailboxImage MailboxFromJson(const JsonView& V) {
+mf::MailboxImage MailboxFromJson(const JsonView& V) {
   V.AllowOnly({"size", "fill", "header_offset", "header_reserved", "checksum_word", "lock", "lists",
                "result_area", "results", "raw", "decoded"});
-  sim::MailboxImage Image;
+  mf::MailboxImage Image;
   if (V.Has("size")) {
-    Image.Size = V["size"].Unsigned(1, sim::FruAddressSpace);
+    Image.Size = V["size"].Unsigned(1, mf::FruAddressSpace);
   }
   if (V.Has("fill")) {
     Image.Fill = static_cast<UINT8>(V["fill"].Unsigned(0xFF));
@@ -103,8 +105,9 @@ sim::MailboxImage MailboxFromJson(const JsonView& V) {
   if (V.Has("header_offset")) {
     const JsonView H = V["header_offset"];
     const uint64_t Offset = H.Unsigned(0xFFFF);
-    if (Offset < MailboxFirstOffset || (Offset - MailboxFirstOffset) % MailboxStride != 0 ||
-        Offset >= MailboxFirstOffset + MailboxStride * MailboxCandidates) {
+    if (Offset < mf::MailboxFirstOffset ||
+        (Offset - mf::MailboxFirstOffset) % mf::MailboxStride != 0 ||
+        Offset >= mf::MailboxFirstOffset + mf::MailboxStride * mf::MailboxCandidates) {
       H.Fail(std::to_string(Offset) + " is no candidate; the host looks at 512, 768, 1024, 1280, "
                                       "1536, 1792, 2048 and 2304");
     }
@@ -132,7 +135,7 @@ sim::MailboxImage MailboxFromJson(const JsonView& V) {
   }
   if (V.Has("lists")) {
     const JsonView Lists = V["lists"];
-    if (Lists.Size() > MailboxCommandLists) {
+    if (Lists.Size() > mf::MailboxCommandLists) {
       Lists.Fail(std::to_string(Lists.Size()) + " command lists; a mailbox holds at most 8");
     }
     for (size_t J = 0; J < Lists.Size(); ++J) {
@@ -162,16 +165,16 @@ sim::MailboxImage MailboxFromJson(const JsonView& V) {
     }
   }
   try {
-    sim::EncodeMailboxImage(Image);
-  } catch (const sim::MailboxFormatError& E) {
+    mf::EncodeMailboxImage(Image);
+  } catch (const mf::MailboxFormatError& E) {
     V.Fail(E.what());
   }
   return Image;
 }
 
-nlohmann::ordered_json MailboxToJson(const sim::DecodedMailbox& D) {
+nlohmann::ordered_json MailboxToJson(const mf::DecodedMailbox& D) {
   using json = nlohmann::ordered_json;
-  const sim::MailboxImage& Image = D.Image;
+  const mf::MailboxImage& Image = D.Image;
   json J = {{"size", Image.Size},
             {"fill", HexNumber(Image.Fill, 2)},
             {"header_offset", Image.HeaderOffset},
@@ -183,7 +186,7 @@ nlohmann::ordered_json MailboxToJson(const sim::DecodedMailbox& D) {
   J["lock"] = {{"turn", Image.Lock[0]}, {"bmc", Image.Lock[1]}, {"host", Image.Lock[2]}};
   json Lists = json::array();
   size_t Used = 0;
-  for (size_t J2 = 0; J2 < MailboxCommandLists; ++J2) {
+  for (size_t J2 = 0; J2 < mf::MailboxCommandLists; ++J2) {
     if (Image.Lists[J2]) {
       Used = J2 + 1;
     }
@@ -194,7 +197,7 @@ nlohmann::ordered_json MailboxToJson(const sim::DecodedMailbox& D) {
       continue;
     }
     json Commands = json::array();
-    for (const sim::MailboxCommand& C : Image.Lists[L]->Commands) {
+    for (const mf::MailboxCommand& C : Image.Lists[L]->Commands) {
       Commands.push_back(CommandToJson(C));
     }
     Lists.push_back({{"offset", HexNumber(Image.Lists[L]->Offset.value_or(0), 4)},
@@ -204,7 +207,7 @@ nlohmann::ordered_json MailboxToJson(const sim::DecodedMailbox& D) {
   J["lists"] = Lists;
   J["result_area"] = HexNumber(Image.ResultAreaOffset.value_or(0), 4);
   json Results = json::array();
-  for (const sim::PlacedResultRecord& R : Image.Results) {
+  for (const mf::PlacedResultRecord& R : Image.Results) {
     Results.push_back({{"list", R.List},
                        {"index", R.Index},
                        {"id", HexNumber(R.Record.Id, 4)},
@@ -213,13 +216,13 @@ nlohmann::ordered_json MailboxToJson(const sim::DecodedMailbox& D) {
   }
   J["results"] = Results;
   json Raw = json::array();
-  for (const sim::RawBytes& R : Image.Raw) {
+  for (const mf::RawBytes& R : Image.Raw) {
     Raw.push_back({{"offset", HexNumber(R.Offset, 4)}, {"hex", HexBytesText(R.Bytes)}});
   }
   J["raw"] = Raw;
   json Decoded = {{"checksum_valid", D.ChecksumValid}, {"notes", D.Notes}};
   json Overflows = json::array();
-  for (const sim::DecodedList& L : D.Lists) {
+  for (const mf::DecodedList& L : D.Lists) {
     if (L.Overflow) {
       Overflows.push_back(L.Number);
     }
@@ -229,8 +232,8 @@ nlohmann::ordered_json MailboxToJson(const sim::DecodedMailbox& D) {
   return J;
 }
 
-std::string DescribeMailbox(const sim::DecodedMailbox& D) {
-  const sim::MailboxImage& Image = D.Image;
+std::string DescribeMailbox(const mf::DecodedMailbox& D) {
+  const mf::MailboxImage& Image = D.Image;
   std::ostringstream Out;
   Out << "FRU image of " << Image.Size << " bytes\n";
   Out << "Header at " << HexNumber(Image.HeaderOffset, 4) << ": checksum word "
@@ -241,32 +244,32 @@ std::string DescribeMailbox(const sim::DecodedMailbox& D) {
   Out << "Lock: LockTurn " << int(Image.Lock[0]) << ", BmcLockFlag " << int(Image.Lock[1])
       << ", HostLockFlag " << int(Image.Lock[2])
       << (Image.Lock[2] != 0 ? " (held or wanted by the host)" : "") << "\n";
-  for (const sim::DecodedList& L : D.Lists) {
-    const sim::MailboxList& List = *Image.Lists[L.Number];
+  for (const mf::DecodedList& L : D.Lists) {
+    const mf::MailboxList& List = *Image.Lists[L.Number];
     Out << "List " << int(L.Number) << " at " << HexNumber(L.Offset, 4) << ": "
         << List.Commands.size() << (List.Commands.size() == 1 ? " command" : " commands")
         << (L.Problem.empty() ? "" : " (" + L.Problem + ")")
         << (L.Overflow ? ", OverflowMarker at the start of its result area" : "") << "\n";
     for (size_t I = 0; I < List.Commands.size(); ++I) {
-      const sim::MailboxCommand& C = List.Commands[I];
+      const mf::MailboxCommand& C = List.Commands[I];
       Out << "  " << I << "  " << HexNumber(C.Id, 4) << "  "
           << (Printable(C.Text) ? C.Text
                                 : "[" + HexBytesText({C.Text.begin(), C.Text.end()}) + "]");
-      if (I >= MailboxCommandsPerList) {
+      if (I >= mf::MailboxCommandsPerList) {
         Out << "   (beyond the 32 the host carries out)";
       }
       Out << "\n";
     }
   }
   Out << "Result records (" << Image.Results.size() << " written):\n";
-  for (const sim::PlacedResultRecord& R : Image.Results) {
+  for (const mf::PlacedResultRecord& R : Image.Results) {
     Out << "  list " << int(R.List) << " record " << int(R.Index) << ": id "
         << HexNumber(R.Record.Id, 4) << " status " << HexNumber(R.Record.Status, 8) << " "
         << RecordMeaning(D, R) << "\n";
   }
   if (!Image.Raw.empty()) {
     size_t Count = 0;
-    for (const sim::RawBytes& R : Image.Raw) {
+    for (const mf::RawBytes& R : Image.Raw) {
       Count += R.Bytes.size();
     }
     Out << "Other bytes: " << Count << " in " << Image.Raw.size()

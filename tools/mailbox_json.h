@@ -14,24 +14,24 @@
 
 #include <nlohmann/json.hpp>
 
-#include "sim/mailbox_image.h"
+#include "mailbox_format/mailbox_image.h"
 #include "tools/json_view.h"
 
 namespace tools {
 
 // Reads a mailbox description; refuses what the mailbox format cannot hold (naming the place), and
 // checks that the pieces fit together.
-sim::MailboxImage MailboxFromJson(const JsonView& View);
+mailbox_format::MailboxImage MailboxFromJson(const JsonView& View);
 
 // The description of a decoded image, with the decoder's findings under "decoded" (which
 // MailboxFromJson ignores).
-nlohmann::ordered_json MailboxToJson(const sim::DecodedMailbox& Decoded);
+nlohmann::ordered_json MailboxToJson(const mailbox_format::DecodedMailbox& Decoded);
 
 // The name of a record's status word, or the OverflowMarker that covers record 0.
-std::string RecordMeaning(const sim::DecodedMailbox& Decoded,
-                          const sim::PlacedResultRecord& Record);
+std::string RecordMeaning(const mailbox_format::DecodedMailbox& Decoded,
+                          const mailbox_format::PlacedResultRecord& Record);
 
 // A readable listing of a decoded image: header, lists with their records, notes.
-std::string DescribeMailbox(const sim::DecodedMailbox& Decoded);
+std::string DescribeMailbox(const mailbox_format::DecodedMailbox& Decoded);
 
 } // namespace tools

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "core/failure.h"
-#include "core/ipmi.h"
 #include "tools/json_view.h"
 
 namespace tools {
@@ -81,12 +80,12 @@ std::string StatusCodeMeaning(const sim::StatusCodeRecord& C) {
   return "";
 }
 
-std::string LockText(const std::array<uint8_t, sim::MailboxLockBytes>& L) {
+std::string LockText(const std::array<uint8_t, mailbox_format::MailboxLockBytes>& L) {
   return "LockTurn " + std::to_string(L[0]) + ", BmcLockFlag " + std::to_string(L[1]) +
          ", HostLockFlag " + std::to_string(L[2]);
 }
 
-Json LockJson(const std::array<uint8_t, sim::MailboxLockBytes>& L) {
+Json LockJson(const std::array<uint8_t, mailbox_format::MailboxLockBytes>& L) {
   return {{"turn", L[0]}, {"bmc", L[1]}, {"host", L[2]}};
 }
 
@@ -155,24 +154,15 @@ std::optional<EFI_STATUS> StatusFromName(const std::string& Name) {
   return std::nullopt;
 }
 
-std::string GuidText(const EFI_GUID& G) {
-  std::string Out = HexNumber(G.Data1, 8).substr(2) + "-" + HexNumber(G.Data2, 4).substr(2) + "-" +
-                    HexNumber(G.Data3, 4).substr(2) + "-";
-  for (int I = 0; I < 8; ++I) {
-    Out += (I == 2 ? "-" : "") + HexNumber(G.Data4[I], 2).substr(2);
-  }
-  return Out;
-}
-
 std::string DescribeRequest(const sim::IpmiRequest& R) {
   std::ostringstream Out;
   Out << Seconds(R.Time) << "  ";
-  const bool Fru = R.NetFn == IpmiNetFnStorage &&
-                   (R.Cmd == IpmiCmdReadFruData || R.Cmd == IpmiCmdWriteFruData) &&
+  const bool Fru = R.NetFn == sim::ipmi::NetFnStorage &&
+                   (R.Cmd == sim::ipmi::CmdReadFruData || R.Cmd == sim::ipmi::CmdWriteFruData) &&
                    R.Data.size() >= 3;
   if (Fru) {
     const unsigned Offset = R.Data[1] | (R.Data[2] << 8);
-    if (R.Cmd == IpmiCmdReadFruData) {
+    if (R.Cmd == sim::ipmi::CmdReadFruData) {
       Out << "Read FRU Data   fru " << int(R.Data[0]) << " @" << HexNumber(Offset, 4) << " count "
           << (R.Data.size() > 3 ? int(R.Data[3]) : 0);
     } else {
@@ -187,9 +177,9 @@ std::string DescribeRequest(const sim::IpmiRequest& R) {
     Out << "  -> " << StatusName(R.Status);
     if (R.Status == EFI_DEVICE_ERROR) {
       Out << " (completion " << HexNumber(R.CompletionCode, 2)
-          << (R.CompletionCode == IpmiCompletionFruBusy ? ", busy" : "") << ")";
+          << (R.CompletionCode == sim::ipmi::CompletionFruBusy ? ", busy" : "") << ")";
     }
-  } else if (Fru && R.Cmd == IpmiCmdReadFruData && !R.Response.empty()) {
+  } else if (Fru && R.Cmd == sim::ipmi::CmdReadFruData && !R.Response.empty()) {
     Out << "  -> " << int(R.Response[0]) << " bytes ["
         << HexBytesText({R.Response.begin() + 1, R.Response.end()}) << "]";
   } else {

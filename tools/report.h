@@ -12,7 +12,6 @@ namespace tools {
 
 std::string StatusName(EFI_STATUS Status);
 std::optional<EFI_STATUS> StatusFromName(const std::string& Name);
-std::string GuidText(const EFI_GUID& Guid);
 std::string DescribeRequest(const sim::IpmiRequest& Request);
 
 // The readable report; WithTrace adds every IPMI request.

@@ -3,7 +3,6 @@
 #include <fstream>
 #include <iterator>
 
-#include "core/ipmi.h"
 #include "tools/mailbox_json.h"
 #include "tools/report.h"
 
@@ -33,20 +32,21 @@ FruDeviceSetup FruFromJson(const JsonView& V, const std::string& BaseDirectory) 
     if (V.Has("size") || V.Has("fill")) {
       V.Fail("the size and fill of a device with a mailbox go into the mailbox");
     }
-    Fru.Bytes = sim::EncodeMailboxImage(MailboxFromJson(V["mailbox"]));
+    Fru.Bytes = mailbox_format::EncodeMailboxImage(MailboxFromJson(V["mailbox"]));
     Fru.Source = "mailbox";
   } else if (V.Has("image")) {
     const std::string File = V["image"].String();
     const std::string Path =
         File.empty() || File[0] == '/' || BaseDirectory.empty() ? File : BaseDirectory + "/" + File;
     Fru.Bytes = ReadFile(V["image"], Path);
-    if (Fru.Bytes.empty() || Fru.Bytes.size() > sim::FruAddressSpace) {
+    if (Fru.Bytes.empty() || Fru.Bytes.size() > mailbox_format::FruAddressSpace) {
       V["image"].Fail("the FRU image \"" + Path + "\" holds " + std::to_string(Fru.Bytes.size()) +
                       " bytes; a FRU device holds 1 to 65536");
     }
     Fru.Source = "image " + File;
   } else {
-    const size_t Size = V.Has("size") ? V["size"].Unsigned(1, sim::FruAddressSpace) : 4096;
+    const size_t Size =
+        V.Has("size") ? V["size"].Unsigned(1, mailbox_format::FruAddressSpace) : 4096;
     const UINT8 Fill = V.Has("fill") ? static_cast<UINT8>(V["fill"].Unsigned(0xFF)) : 0;
     Fru.Bytes.assign(Size, Fill);
     Fru.Source = "empty";
@@ -138,11 +138,11 @@ sim::RequestMatch MatchFromJson(const JsonView& V) {
   }
   const std::string Request = V.Has("request") ? V["request"].String() : "any";
   if (Request == "read" || Request == "write") {
-    Match.NetFn = IpmiNetFnStorage;
-    Match.Cmd = Request == "read" ? IpmiCmdReadFruData : IpmiCmdWriteFruData;
+    Match.NetFn = sim::ipmi::NetFnStorage;
+    Match.Cmd = Request == "read" ? sim::ipmi::CmdReadFruData : sim::ipmi::CmdWriteFruData;
   } else if (Request == "power_restore") {
-    Match.NetFn = IpmiNetFnChassis;
-    Match.Cmd = IpmiCmdSetPowerRestorePolicy;
+    Match.NetFn = sim::ipmi::NetFnChassis;
+    Match.Cmd = sim::ipmi::CmdSetPowerRestorePolicy;
   } else if (Request != "any") {
     V["request"].Fail("expected \"read\", \"write\", \"power_restore\" or \"any\", found \"" +
                       Request + "\"");
@@ -157,7 +157,7 @@ AnswerSetup AnswerFromJson(const JsonView& V, bool Busy) {
     V.AllowOnly({"code", "fru", "offset", "request", "times"});
   }
   AnswerSetup A;
-  A.Code = Busy ? IpmiCompletionFruBusy : static_cast<UINT8>(V["code"].Unsigned(1, 0xFF));
+  A.Code = Busy ? sim::ipmi::CompletionFruBusy : static_cast<UINT8>(V["code"].Unsigned(1, 0xFF));
   A.Times = V.Has("times") ? static_cast<int>(V["times"].Unsigned(1, 1000000)) : 1;
   A.Match = MatchFromJson(V);
   return A;
@@ -181,8 +181,8 @@ LockSetup LockFromJson(const JsonView& V, const Scenario& S) {
     V["fru"].Fail("no FRU device " + std::to_string(Lock.Fru) + " in fru_devices");
   }
   try {
-    Lock.HeaderOffset = sim::DecodeMailboxImage(Fru->Bytes).Image.HeaderOffset;
-  } catch (const sim::MailboxFormatError& E) {
+    Lock.HeaderOffset = mailbox_format::DecodeMailboxImage(Fru->Bytes).Image.HeaderOffset;
+  } catch (const mailbox_format::MailboxFormatError& E) {
     V["fru"].Fail("FRU device " + std::to_string(Lock.Fru) + " holds no mailbox: " + E.what());
   }
   if (V.Has("held_until_ms") == V.Has("held_forever")) {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "mailbox_format/mailbox_image.h"
 #include "sim/bmc.h"
-#include "sim/mailbox_image.h"
 #include "tools/json_view.h"
 #include "tools/variable_fields.h"
 

@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "core/ipmi.h"
 #include "hw/hw.h"
 #include "sim/problems.h"
 
@@ -10,30 +9,9 @@ namespace tools {
 
 namespace {
 
+namespace mf = mailbox_format;
+
 constexpr UINT32 AllOnes = 0xFFFFFFFF;
-
-std::vector<std::string>* ProblemSink = nullptr;
-void CollectProblem(const std::string& Message) {
-  ProblemSink->push_back(Message);
-}
-
-// Collects the blade's problem reports for the lifetime of one run.
-class ProblemCollector {
-public:
-  explicit ProblemCollector(std::vector<std::string>& Sink)
-      : Previous_(sim::SetProblemHandler(CollectProblem)) {
-    ProblemSink = &Sink;
-  }
-  ~ProblemCollector() {
-    sim::SetProblemHandler(Previous_);
-    ProblemSink = nullptr;
-  }
-  ProblemCollector(const ProblemCollector&) = delete;
-  ProblemCollector& operator=(const ProblemCollector&) = delete;
-
-private:
-  sim::ProblemHandler Previous_;
-};
 
 void SetUpBlade(sim::Blade& Blade, const Scenario& S) {
   for (const FruDeviceSetup& Fru : S.Frus) {
@@ -79,13 +57,13 @@ void SetUpBlade(sim::Blade& Blade, const Scenario& S) {
   }
 }
 
-std::array<uint8_t, sim::MailboxLockBytes> LockBytes(const std::vector<uint8_t>& Fru, UINT16 H) {
-  const size_t At = H + sizeof(MailboxHeader);
+std::array<uint8_t, mf::MailboxLockBytes> LockBytes(const std::vector<uint8_t>& Fru, UINT16 H) {
+  const size_t At = H + mf::LockTurnOffset;
   return {Fru[At], Fru[At + 1], Fru[At + 2]};
 }
 
 bool IsFruRequest(const sim::IpmiRequest& R, UINT8 Cmd) {
-  return R.NetFn == IpmiNetFnStorage && R.Cmd == Cmd && R.Data.size() >= 3;
+  return R.NetFn == sim::ipmi::NetFnStorage && R.Cmd == Cmd && R.Data.size() >= 3;
 }
 
 UINT16 RequestOffset(const sim::IpmiRequest& R) {
@@ -96,7 +74,7 @@ UINT16 RequestOffset(const sim::IpmiRequest& R) {
 unsigned Executions(const std::vector<sim::IpmiRequest>& Trace, UINT8 Fru, UINT16 Offset) {
   unsigned Count = 0;
   for (const sim::IpmiRequest& R : Trace) {
-    if (IsFruRequest(R, IpmiCmdReadFruData) && !EFI_ERROR(R.Status) && R.Data[0] == Fru &&
+    if (IsFruRequest(R, sim::ipmi::CmdReadFruData) && !EFI_ERROR(R.Status) && R.Data[0] == Fru &&
         RequestOffset(R) == Offset && R.Data.size() == 4 && R.Data[3] == 2) {
       ++Count;
     }
@@ -106,38 +84,32 @@ unsigned Executions(const std::vector<sim::IpmiRequest>& Trace, UINT8 Fru, UINT1
 
 // The last six-byte record the host wrote at Offset, from the trace (for a record 0 that the
 // OverflowMarker covered afterwards).
-std::optional<sim::ResultRecordValue> WrittenRecord(const std::vector<sim::IpmiRequest>& Trace,
-                                                    UINT8 Fru, UINT16 Offset) {
-  std::optional<sim::ResultRecordValue> Found;
+std::optional<mf::ResultRecordValue> WrittenRecord(const std::vector<sim::IpmiRequest>& Trace,
+                                                   UINT8 Fru, UINT16 Offset) {
+  std::optional<mf::ResultRecordValue> Found;
   for (const sim::IpmiRequest& R : Trace) {
-    if (IsFruRequest(R, IpmiCmdWriteFruData) && !EFI_ERROR(R.Status) && R.Data[0] == Fru &&
-        RequestOffset(R) == Offset && R.Data.size() == 3 + ResultRecordSize) {
-      const uint8_t* B = R.Data.data() + 3;
-      Found = sim::ResultRecordValue{static_cast<UINT16>((B[0] << 8) | B[1]),
-                                     static_cast<UINT32>(B[2] | (B[3] << 8) | (B[4] << 16) |
-                                                         (static_cast<UINT32>(B[5]) << 24))};
+    if (IsFruRequest(R, sim::ipmi::CmdWriteFruData) && !EFI_ERROR(R.Status) && R.Data[0] == Fru &&
+        RequestOffset(R) == Offset && R.Data.size() == 3 + mf::ResultRecordSize) {
+      Found = mf::DecodeResultRecord(R.Data.data() + 3);
     }
   }
   return Found;
 }
 
-std::optional<sim::ResultRecordValue> RecordAt(const std::vector<uint8_t>& Fru, UINT16 R,
-                                               UINT8 List, size_t Index) {
-  if (R == 0 || Index >= sim::ResultRecordsPerList || R + sim::ResultAreaSize > Fru.size()) {
+std::optional<mf::ResultRecordValue> RecordAt(const std::vector<uint8_t>& Fru, UINT16 R, UINT8 List,
+                                              size_t Index) {
+  if (R == 0 || Index >= mf::ResultRecordsPerList || R + mf::ResultAreaSize > Fru.size()) {
     return std::nullopt;
   }
-  const size_t At = ResultRecordOffset(R, List, static_cast<UINT8>(Index));
-  const uint8_t* B = Fru.data() + At;
-  if (std::all_of(B, B + ResultRecordSize, [](uint8_t V) { return V == 0xFF; })) {
+  const size_t At = mf::ResultRecordOffset(R, List, static_cast<UINT8>(Index));
+  if (mf::RecordUnwritten(Fru.data() + At)) {
     return std::nullopt;
   }
-  return sim::ResultRecordValue{
-      static_cast<UINT16>((B[0] << 8) | B[1]),
-      static_cast<UINT32>(B[2] | (B[3] << 8) | (B[4] << 16) | (static_cast<UINT32>(B[5]) << 24))};
+  return mf::DecodeResultRecord(Fru.data() + At);
 }
 
 std::string Meaning(const CommandOutcome& C, bool PlatformList, bool Overflow, bool Covered) {
-  if (C.Index >= MailboxCommandsPerList) {
+  if (C.Index >= mf::MailboxCommandsPerList) {
     return Overflow ? "not run: past the 32 commands of a list (OverflowMarker written)"
                     : "not run: past the 32 commands of a list";
   }
@@ -147,7 +119,7 @@ std::string Meaning(const CommandOutcome& C, bool PlatformList, bool Overflow, b
   if (!C.Record) {
     return PlatformList ? "no record (not a platform command)" : "no record";
   }
-  std::string Text = sim::StatusWordName(C.Record->Status);
+  std::string Text = mf::StatusWordName(C.Record->Status);
   if (C.Executions > 1) {
     Text +=
         ", retried " + std::to_string(C.Executions - 1) + (C.Executions == 2 ? " time" : " times");
@@ -158,7 +130,7 @@ std::string Meaning(const CommandOutcome& C, bool PlatformList, bool Overflow, b
   return Text;
 }
 
-MailboxOutcome DescribeMailbox(UINT8 Fru, bool Platform, const sim::DecodedMailbox& Initial,
+MailboxOutcome DescribeMailbox(UINT8 Fru, bool Platform, const mf::DecodedMailbox& Initial,
                                const std::vector<uint8_t>& AfterEntry,
                                const std::vector<uint8_t>& AtEnd,
                                const std::vector<sim::IpmiRequest>& Trace) {
@@ -170,24 +142,25 @@ MailboxOutcome DescribeMailbox(UINT8 Fru, bool Platform, const sim::DecodedMailb
   M.LockBefore = Initial.Image.Lock;
   M.LockAfterEntry = LockBytes(AfterEntry, M.HeaderOffset);
   M.LockAtEnd = LockBytes(AtEnd, M.HeaderOffset);
-  const sim::DecodedMailbox Final = sim::DecodeMailboxImage(AtEnd);
-  for (const sim::DecodedList& L : Final.Lists) {
+  const mf::DecodedMailbox Final = mf::DecodeMailboxImage(AtEnd);
+  for (const mf::DecodedList& L : Final.Lists) {
     if (L.Overflow) {
       M.OverflowLists.push_back(L.Number);
     }
   }
-  for (const sim::DecodedList& L : Initial.Lists) {
+  for (const mf::DecodedList& L : Initial.Lists) {
     const bool Overflow = std::find(M.OverflowLists.begin(), M.OverflowLists.end(), L.Number) !=
                           M.OverflowLists.end();
     const auto& Commands = Initial.Image.Lists[L.Number]->Commands;
     for (size_t I = 0; I < Commands.size(); ++I) {
       CommandOutcome C{L.Number, I, Commands[I].Id, Commands[I].Text, 0, std::nullopt, ""};
       bool Covered = false;
-      if (I < MailboxCommandsPerList) {
+      if (I < mf::MailboxCommandsPerList) {
         C.Executions = Executions(Trace, Fru, L.CommandOffsets[I]);
         C.Record = RecordAt(AtEnd, M.ResultAreaOffset, L.Number, I);
         if (I == 0 && Overflow) {
-          C.Record = WrittenRecord(Trace, Fru, ResultRecordOffset(M.ResultAreaOffset, L.Number, 0));
+          C.Record =
+              WrittenRecord(Trace, Fru, mf::ResultRecordOffset(M.ResultAreaOffset, L.Number, 0));
           Covered = C.Record.has_value();
         }
       }
@@ -202,14 +175,14 @@ IpmiCounts CountRequests(const std::vector<sim::IpmiRequest>& Trace) {
   IpmiCounts Counts;
   for (const sim::IpmiRequest& R : Trace) {
     ++Counts.Requests;
-    if (IsFruRequest(R, IpmiCmdReadFruData)) {
+    if (IsFruRequest(R, sim::ipmi::CmdReadFruData)) {
       ++Counts.FruReads;
-    } else if (IsFruRequest(R, IpmiCmdWriteFruData)) {
+    } else if (IsFruRequest(R, sim::ipmi::CmdWriteFruData)) {
       ++Counts.FruWrites;
     } else {
       ++Counts.Other;
     }
-    if (R.Status == EFI_DEVICE_ERROR && R.CompletionCode == IpmiCompletionFruBusy) {
+    if (R.Status == EFI_DEVICE_ERROR && R.CompletionCode == sim::ipmi::CompletionFruBusy) {
       ++Counts.BusyRetried;
     } else if (EFI_ERROR(R.Status)) {
       ++Counts.Failed;
@@ -230,18 +203,18 @@ RunOutcome RunScenario(const Scenario& S) {
   RunOutcome Out;
   Out.Scenario = S.Name;
   Out.Description = S.Description;
-  ProblemCollector Problems(Out.Problems);
+  sim::ProblemCollector Problems;
   const auto RealStart = std::chrono::steady_clock::now();
   {
     sim::Blade Blade;
     SetUpBlade(Blade, S);
-    std::vector<std::pair<UINT8, sim::DecodedMailbox>> Mailboxes;
+    std::vector<std::pair<UINT8, mf::DecodedMailbox>> Mailboxes;
     for (const FruDeviceSetup& Fru : S.Frus) {
       try {
         // As the BMC holds it at power-on, its lock included.
-        Mailboxes.emplace_back(Fru.Id, sim::DecodeMailboxImage(Blade.Bmc.ReadFru(
+        Mailboxes.emplace_back(Fru.Id, mf::DecodeMailboxImage(Blade.Bmc.ReadFru(
                                            Fru.Id, 0, Blade.Bmc.Fru(Fru.Id).size())));
-      } catch (const sim::MailboxFormatError&) {
+      } catch (const mf::MailboxFormatError&) {
         // A device without a mailbox has no commands to report.
       }
     }
@@ -270,6 +243,7 @@ RunOutcome RunScenario(const Scenario& S) {
                                               Out.Trace));
     }
   }
+  Out.Problems = std::move(Problems.Messages);
   Out.RealMilliseconds =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - RealStart)
           .count();

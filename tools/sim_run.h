@@ -19,7 +19,7 @@ struct CommandOutcome {
   UINT16 Id;
   std::string Text;
   unsigned Executions; // how often the host read the command to carry it out
-  std::optional<sim::ResultRecordValue> Record;
+  std::optional<mailbox_format::ResultRecordValue> Record;
   std::string Meaning; // "Done", "Refused, retried 2 times", "no record (not a platform command)"
 };
 
@@ -28,7 +28,7 @@ struct MailboxOutcome {
   bool Platform; // the platform's own mailbox (FRU device 1, or 2 when information item 30 is set)
   UINT16 HeaderOffset;
   UINT16 ResultAreaOffset;
-  std::array<uint8_t, sim::MailboxLockBytes> LockBefore, LockAfterEntry, LockAtEnd;
+  std::array<uint8_t, mailbox_format::MailboxLockBytes> LockBefore, LockAfterEntry, LockAtEnd;
   std::vector<UINT8> OverflowLists;
   std::vector<CommandOutcome> Commands;
 };

@@ -5,14 +5,14 @@
 #include <map>
 #include <vector>
 
-#include "sim/mailbox_image.h"
+#include "mailbox_format/mailbox_image.h"
 
 namespace fw {
 
 constexpr unsigned FruAreaSize = 4096;
 
 // Devices 0 to Count - 1, each FruAreaSize bytes: the mailbox image given for it, or zeros.
-std::vector<uint8_t> FruFile(const std::map<unsigned, sim::MailboxImage>& Mailboxes,
+std::vector<uint8_t> FruFile(const std::map<unsigned, mailbox_format::MailboxImage>& Mailboxes,
                              unsigned Count = 3);
 
 } // namespace fw

@@ -66,23 +66,26 @@ bool FindOvmf(std::string* Code, std::string* Vars, std::string* Why) {
   return false;
 }
 
-// The FAT drive: the harness as the removable-media boot file, the images it loads, the scenario.
-std::string PrepareDrive(const fs::path& Drive, const BootRequest& Request) {
+// The images of the image build and where they go on the FAT drive: the harness as the
+// removable-media boot file, the stand-ins and the driver where scenarios load them.
+std::vector<std::pair<fs::path, fs::path>> DriveFiles(const fs::path& Drive) {
   const fs::path Images = ConfiguredImageDir;
-  const std::vector<std::pair<fs::path, fs::path>> Files = {
+  return {
       {Images / "firmware" / "FirmwareHarness.efi", Drive / "EFI" / "BOOT" / "BOOTX64.EFI"},
       {Images / "firmware" / "IpmiTransportDxe.efi", Drive / "BLADE" / "IpmiTransportDxe.efi"},
       {Images / "firmware" / "PlatformInfoDxe.efi", Drive / "BLADE" / "PlatformInfoDxe.efi"},
       {Images / "firmware" / "SmbiosEditDxe.efi", Drive / "BLADE" / "SmbiosEditDxe.efi"},
       {Images / "BladeCfgDxe.efi", Drive / "BLADE" / "BladeCfgDxe.efi"},
   };
+}
+
+// The images, then the scenario.
+std::string PrepareDrive(const fs::path& Drive, const BootRequest& Request) {
+  if (std::string Missing = MissingImage(); !Missing.empty()) {
+    return Missing;
+  }
   std::error_code Error;
-  for (const auto& [From, To] : Files) {
-    if (!fs::exists(From)) {
-      return From.string() +
-             " is missing: build the images first (cmake --workflow --preset image), or "
-             "configure BLADECFG_FIRMWARE_IMAGE_DIR";
-    }
+  for (const auto& [From, To] : DriveFiles(Drive)) {
     fs::create_directories(To.parent_path(), Error);
     if (Error || !fs::copy_file(From, To, fs::copy_options::overwrite_existing, Error)) {
       return "cannot copy " + From.string() + ": " + Error.message();
@@ -150,6 +153,17 @@ std::vector<std::string> QemuArguments(const fs::path& Dir, const std::string& C
 }
 
 } // namespace
+
+std::string MissingImage() {
+  for (const auto& Files : DriveFiles("")) {
+    if (!fs::exists(Files.first)) {
+      return Files.first.string() +
+             " is missing: build the images first (cmake --workflow --preset image), or "
+             "configure BLADECFG_FIRMWARE_IMAGE_DIR";
+    }
+  }
+  return "";
+}
 
 std::vector<std::string> AdapterSlotArguments() {
   const char* Devices[] = {

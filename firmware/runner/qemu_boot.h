@@ -51,6 +51,9 @@ constexpr const char* DriverImage = "\\BLADE\\BladeCfgDxe.efi";
 
 BootResult BootInQemu(const BootRequest& Request);
 
+// Empty when every image a boot needs is there; otherwise which one is missing and how to build it.
+std::string MissingImage();
+
 // The QEMU arguments that build the adapter-slot layout.
 std::vector<std::string> AdapterSlotArguments();
 

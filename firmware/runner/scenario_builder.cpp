@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "mailbox_format/hex_text.h"
+
 namespace fw {
 
 ScenarioBuilder& ScenarioBuilder::Line(const std::string& Line) {
@@ -12,13 +14,7 @@ ScenarioBuilder& ScenarioBuilder::Line(const std::string& Line) {
 
 namespace {
 std::string Hex(const std::vector<uint8_t>& Bytes) {
-  std::string Text;
-  char Pair[3];
-  for (uint8_t B : Bytes) {
-    std::snprintf(Pair, sizeof(Pair), "%02x", B);
-    Text += Pair;
-  }
-  return Text;
+  return mailbox_format::HexBytesText(Bytes, "");
 }
 } // namespace
 

@@ -7,7 +7,7 @@
 #include "core/entry.h"
 #include "platform/platform_command.h"
 #include "sim/blade.h"
-#include "sim/mailbox_image.h"
+#include "sim/bmc_mailbox.h"
 
 namespace {
 

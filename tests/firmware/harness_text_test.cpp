@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "core/variables.h"
 #include "firmware/common/smbios_record.h"
 #include "firmware/harness/report_writer.h"
 #include "firmware/harness/scenario.h"
@@ -11,6 +10,10 @@
 #include "firmware/runner/scenario_builder.h"
 
 namespace {
+
+// 3C095E8C-7653-11E1-A8EB-080027FA6E7F as firmware holds it in memory.
+constexpr EFI_GUID BladeGuid = {
+    0x3C095E8C, 0x7653, 0x11E1, {0xA8, 0xEB, 0x08, 0x00, 0x27, 0xFA, 0x6E, 0x7F}};
 
 std::vector<Directive> ParseAll(const std::string& Text, std::string* Error = nullptr) {
   std::vector<Directive> Out;
@@ -57,7 +60,7 @@ TEST(ScenarioFile, WhatTheRunnerWritesTheHarnessReadsBack) {
   ASSERT_EQ(D.size(), 12u);
   EXPECT_EQ(D[0].Kind, DirectiveKind::Variable);
   EXPECT_EQ(Name(D[0]), u"TalBladeData");
-  EXPECT_TRUE(GuidEquals(D[0].Guid, TalBladeDataGuid)) << "the GUID's in-memory layout";
+  EXPECT_TRUE(GuidEquals(D[0].Guid, BladeGuid)) << "the GUID's in-memory layout";
   EXPECT_EQ(D[0].Attributes, 6u);
   EXPECT_EQ(std::vector<uint8_t>(D[0].Data, D[0].Data + D[0].DataSize),
             (std::vector<uint8_t>{0x00, 0xAB, 0xFF}));
@@ -147,7 +150,7 @@ void FullReport(ReportWriter& W) {
   W.Word("load").Name(Path).Status(EFI_SUCCESS).Status(EFI_SUCCESS).Decimal(1).End();
   W.Word("snapshot").Word("entry").End();
   W.Word("fru").Word("entry").Decimal(2).Decimal(512).Status(EFI_SUCCESS).Bytes(Bytes, 3).End();
-  W.Word("var").Word("entry").Name(Var).Guid(TalBladeDataGuid).Status(EFI_NOT_FOUND);
+  W.Word("var").Word("entry").Name(Var).Guid(BladeGuid).Status(EFI_NOT_FOUND);
   W.Bytes(nullptr, 0).End();
   W.Word("codes").Word("entry").Decimal(1).End();
   W.Word("code").Word("entry").Decimal(0).Hex(2, 8).Hex(0xC000B3A0, 8).Decimal(0).End();

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/image_build.h"
+
 namespace {
 
 constexpr uint16_t MachineX64 = 0x8664;
@@ -176,7 +178,7 @@ protected:
   static void SetUpTestSuite() {
     std::ifstream File(ImagePath(), std::ios::binary);
     if (!File) {
-      Problem = new std::string(ImagePath() + " not found: build the image preset first " +
+      Missing = new std::string(ImagePath() + " not found: build the image preset first " +
                                 "(cmake --workflow --preset image)");
       return;
     }
@@ -190,22 +192,29 @@ protected:
   static void TearDownTestSuite() {
     delete Image;
     delete Problem;
+    delete Missing;
     Image = nullptr;
     Problem = nullptr;
+    Missing = nullptr;
   }
 
   void SetUp() override {
+    if (Missing != nullptr) {
+      SKIP_WITHOUT_IMAGE(*Missing);
+    }
     if (Problem != nullptr) {
       FAIL() << *Problem;
     }
   }
 
   static PeImage* Image;
-  static std::string* Problem;
+  static std::string* Problem; // the image is there but unreadable
+  static std::string* Missing; // there is no image
 };
 
 PeImage* ImageHeader::Image = nullptr;
 std::string* ImageHeader::Problem = nullptr;
+std::string* ImageHeader::Missing = nullptr;
 
 TEST_F(ImageHeader, IsAPe32PlusX64BootServiceDriverWithPageSizedSections) {
   // Parse() has already required MZ, PE and the PE32+ magic.

@@ -1,6 +1,5 @@
 // Loading the driver into a simulated blade: the entry's notifications, the platform pass, and the
 // completion signal.
-#include "adapter/adapter_arrival.h"
 #include "tests/support/driver_fixture.h"
 
 namespace {
@@ -10,6 +9,9 @@ using testing_support::DriverTest;
 using testing_support::FruAccess;
 
 constexpr UINT16 H = 768;
+// TalBladeData fields.
+constexpr size_t Ipl1Device = 3;
+constexpr size_t DeviceEnableMask = 152;
 
 class EntryTest : public DriverTest {
 protected:
@@ -18,7 +20,7 @@ protected:
     ResetDriverState();
   }
 
-  sim::MailboxLayout PutMailbox(UINT8 FruId) {
+  mailbox_format::MailboxLayout PutMailbox(UINT8 FruId) {
     sim::MailboxContents Contents;
     Contents.HeaderOffset = H;
     Contents.Lists = {{{0x0001, "SET BOOTCFGSETTING1 OEMTAL_LOM1=ENABLE"}}};
@@ -36,7 +38,8 @@ protected:
   }
 
   size_t BladeDataWrites() {
-    return Blade.Firmware.Variables.WriteCount(TalBladeData.Name, TalBladeData.Guid);
+    return Blade.Firmware.Variables.WriteCount(sim::vars::TalBladeData.Name,
+                                               sim::vars::TalBladeData.Guid);
   }
 };
 
@@ -138,9 +141,9 @@ TEST_P(MailboxFruTest, Item30ChoosesTheFruDevice) {
     }
   }
   // The chosen device's mailbox is locked and its command gets its record.
-  EXPECT_EQ(Blade.Bmc.ReadFru(C.FruId, H + HostLockFlagOffset, 1)[0], 1);
+  EXPECT_EQ(Blade.Bmc.ReadFru(C.FruId, H + testing_support::HostLockFlag, 1)[0], 1);
   const UINT8 Other = C.FruId == 1 ? 2 : 1;
-  EXPECT_EQ(Blade.Bmc.ReadFru(Other, H + HostLockFlagOffset, 1)[0], 0);
+  EXPECT_EQ(Blade.Bmc.ReadFru(Other, H + testing_support::HostLockFlag, 1)[0], 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, MailboxFruTest,
@@ -152,7 +155,7 @@ TEST_F(EntryTest, AdapterReadyLowMakesTheNetworkTheFirstBootDevice) {
   // No mailbox anywhere: the boot device is still set first.
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   std::vector<uint8_t> Expected(280, 0);
-  Expected[TalBladeField::Ipl1Device] = 8;
+  Expected[Ipl1Device] = 8;
   EXPECT_EQ(BladeData(), Expected);
   EXPECT_EQ(FruReads().size(), 16u);
   EXPECT_TRUE(Blade.Platform.StatusCodes().empty());
@@ -164,13 +167,14 @@ TEST_F(EntryTest, AdapterReadyHighLeavesTheFirstBootDeviceAlone) {
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   // The one write is the mailbox's LOM1 command.
   EXPECT_EQ(BladeDataWrites(), 1u);
-  EXPECT_EQ(BladeData()[TalBladeField::Ipl1Device], 0);
-  EXPECT_EQ(BladeData()[TalBladeField::DeviceEnableMask], 1);
+  EXPECT_EQ(BladeData()[Ipl1Device], 0);
+  EXPECT_EQ(BladeData()[DeviceEnableMask], 1);
 }
 
 TEST_F(EntryTest, FailingBladeDataStopsThePassBeforeTheMailbox) {
   Blade.Platform.SetPortValue(sim::AdapterReadyInputPort, 0);
-  Blade.Firmware.Variables.FailGet(TalBladeData.Name, TalBladeData.Guid, EFI_DEVICE_ERROR);
+  Blade.Firmware.Variables.FailGet(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid,
+                                   EFI_DEVICE_ERROR);
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   EXPECT_TRUE(Blade.Bmc.Trace().empty());
   EXPECT_TRUE(Blade.Platform.InfoQueries().empty());
@@ -188,12 +192,13 @@ TEST_F(EntryTest, CompletionSignalReleasesThePlatformMailboxThenChecks) {
   PutMailbox(1);
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   // The lock as the platform command run leaves it: held by the host.
-  Blade.Bmc.WriteFru(1, H + HostLockFlagOffset, {1});
+  Blade.Bmc.WriteFru(1, H + testing_support::HostLockFlag, {1});
   Blade.Bmc.ClearTrace();
 
   Blade.InstallCompletionSignal();
-  EXPECT_EQ(Blade.Bmc.ReadFru(1, H + HostLockFlagOffset, 1)[0], 0);
-  EXPECT_EQ(Accesses(FruWrites()), (std::vector<FruAccess>{{1, H + HostLockFlagOffset, 1}}));
+  EXPECT_EQ(Blade.Bmc.ReadFru(1, H + testing_support::HostLockFlag, 1)[0], 0);
+  EXPECT_EQ(Accesses(FruWrites()),
+            (std::vector<FruAccess>{{1, H + testing_support::HostLockFlag, 1}}));
   std::vector<const sim::ServiceCall*> Runs = CallsOf("Notify");
   ASSERT_EQ(Runs.size(), 2u);
   EXPECT_EQ(Runs[0]->Notify, ReleasePlatformMailbox);
@@ -228,14 +233,17 @@ TEST_P(PendingAtCompletionTest, LeftoverFruDevicesAreReported) {
   const PendingCase& C = GetParam();
   EnableFailureReports();
   if (C.List) {
-    Blade.Firmware.Variables.Create(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid, 6, *C.List);
+    Blade.Firmware.Variables.Create(sim::vars::ClpCommandFruIdList.Name,
+                                    sim::vars::ClpCommandFruIdList.Guid, 6, *C.List);
   } else {
-    Blade.Firmware.Variables.Delete(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid);
+    Blade.Firmware.Variables.Delete(sim::vars::ClpCommandFruIdList.Name,
+                                    sim::vars::ClpCommandFruIdList.Guid);
   }
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   Blade.InstallCompletionSignal();
   EXPECT_EQ(FailureReports(), C.Reports);
-  EXPECT_EQ(Blade.Firmware.Variables.WriteCount(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid),
+  EXPECT_EQ(Blade.Firmware.Variables.WriteCount(sim::vars::ClpCommandFruIdList.Name,
+                                                sim::vars::ClpCommandFruIdList.Guid),
             0u);
 }
 
@@ -260,12 +268,12 @@ protected:
 TEST_P(MissingProtocolTest, PassAndReleaseStopQuietly) {
   EnableFailureReports();
   PutMailbox(1);
-  Blade.Bmc.WriteFru(1, H + HostLockFlagOffset, {1});
+  Blade.Bmc.WriteFru(1, H + testing_support::HostLockFlag, {1});
   sim::BootOutcome Outcome = Blade.LoadDriver();
   EXPECT_EQ(Outcome.Status, EFI_SUCCESS);
   Blade.InstallCompletionSignal();
   EXPECT_TRUE(Blade.Bmc.Trace().empty());
-  EXPECT_EQ(Blade.Bmc.ReadFru(1, H + HostLockFlagOffset, 1)[0], 1);
+  EXPECT_EQ(Blade.Bmc.ReadFru(1, H + testing_support::HostLockFlag, 1)[0], 1);
   EXPECT_EQ(FailureReports(), 0u);
 }
 
@@ -273,7 +281,8 @@ INSTANTIATE_TEST_SUITE_P(Protocols, MissingProtocolTest, ::testing::Values(0, 1)
 
 TEST_F(EntryTest, PowerCycleLoadsAFreshDriver) {
   EnableFailureReports();
-  Blade.Firmware.Variables.Delete(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid);
+  Blade.Firmware.Variables.Delete(sim::vars::ClpCommandFruIdList.Name,
+                                  sim::vars::ClpCommandFruIdList.Guid);
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   Blade.InstallCompletionSignal();
   ASSERT_EQ(FailureReports(), 1u);
@@ -282,7 +291,8 @@ TEST_F(EntryTest, PowerCycleLoadsAFreshDriver) {
   EXPECT_EQ(Driver.SystemTable, nullptr);
   EXPECT_EQ(Driver.AdapterNotifyRegistration, nullptr);
   EnableFailureReports();
-  Blade.Firmware.Variables.Delete(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid);
+  Blade.Firmware.Variables.Delete(sim::vars::ClpCommandFruIdList.Name,
+                                  sim::vars::ClpCommandFruIdList.Guid);
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   Blade.InstallCompletionSignal();
   // The failure flag did not survive the cycle: the new boot reports again.

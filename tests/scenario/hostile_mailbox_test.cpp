@@ -12,6 +12,7 @@ using testing_support::DriverTest;
 
 constexpr UINT16 H = 512;
 constexpr size_t FruSize = 8192;
+constexpr size_t RecordSize = 6;
 
 const char* const Fragments[] = {"SET BOOTCFGSETTING1 ",
                                  "SET B1 ",
@@ -52,27 +53,28 @@ protected:
       }
     }
     std::uniform_int_distribution<int> Offset(0, 0xFFFF);
-    std::array<UINT16, MailboxCommandLists> Lists{};
+    std::array<UINT16, 8> Lists{};
     for (UINT16& L : Lists) {
       L = static_cast<UINT16>(Byte(Random) < 128 ? 600 + Offset(Random) % 7000 : Offset(Random));
     }
     const UINT16 Results =
         static_cast<UINT16>(Byte(Random) < 220 ? 600 + Offset(Random) % 7000 : Offset(Random));
     Results_ = Results;
-    const std::vector<uint8_t> Header = sim::EncodeMailboxHeader(Lists, Results);
+    const std::vector<uint8_t> Header = mailbox_format::EncodeMailboxHeader(Lists, Results);
     std::copy(Header.begin(), Header.end(), Fru.begin() + H);
-    Fru[H + LockTurnOffset] = Fru[H + BmcLockFlagOffset] = Fru[H + HostLockFlagOffset] = 0;
+    Fru[H + testing_support::LockTurn] = Fru[H + testing_support::BmcLockFlag] =
+        Fru[H + testing_support::HostLockFlag] = 0;
   }
 
   // A write may touch the lock bytes, or the 32 records of list 0 (the overflow marker included).
   bool WriteAllowed(UINT16 Offset, size_t Count) const {
     const size_t End = Offset + Count;
-    if (Offset >= H + LockTurnOffset && End <= H + HostLockFlagOffset + 1u) {
+    if (Offset >= H + testing_support::LockTurn && End <= H + testing_support::HostLockFlag + 1u) {
       return true;
     }
     // Offsets wrap at 65536, so a result area near the top continues at the bottom.
     const UINT16 IntoResults = static_cast<UINT16>(Offset - Results_);
-    return IntoResults + Count <= 32u * ResultRecordSize;
+    return IntoResults + Count <= 32u * RecordSize;
   }
 
   UINT16 Results_ = 0;
@@ -96,7 +98,7 @@ TEST_F(HostileMailboxTest, ThePassEndsAndWritesOnlyItsOwnBytes) {
     bool Recorded = false;
     for (const auto& W : Accesses(FruWrites())) {
       EXPECT_TRUE(WriteAllowed(W.Offset, W.Count)) << W;
-      Recorded |= W.Count == ResultRecordSize;
+      Recorded |= W.Count == RecordSize;
     }
     BootsWithRecords += Recorded ? 1 : 0;
     EXPECT_EQ(Blade.Firmware.Pool.LiveCount(), 0u);

@@ -1,7 +1,6 @@
 // The platform mailbox's command list run from start to end: records, retries, the overflow
 // marker, the lock, and the reset a command asks for.
 #include "mailbox/platform_run.h"
-#include "platform/command_status.h"
 #include "tests/support/driver_fixture.h"
 
 namespace {
@@ -12,17 +11,17 @@ constexpr UINT16 H = 512;
 constexpr UINT32 Done = 0x0E00;
 constexpr UINT32 BadKeyword = 0xFD02;
 constexpr UINT32 Refused = 0xF502;
-constexpr sim::ResultRecordValue Unwritten = {0xFFFF, 0xFFFFFFFF};
+constexpr mailbox_format::ResultRecordValue Unwritten = {0xFFFF, 0xFFFFFFFF};
 
 std::string Platform(const std::string& Keyword) {
   return "SET BOOTCFGSETTING1 " + Keyword;
 }
 
 // N distinct platform commands that are all done: IOV switches and NUMA, round and round.
-std::vector<sim::MailboxCommand> DoneCommands(size_t N) {
+std::vector<mailbox_format::MailboxCommand> DoneCommands(size_t N) {
   static const char* const Keywords[] = {"OEMTAL_LOM1=ENABLE", "OEMTAL_LOM2=DISABLE",
                                          "OEMTAL_IPL1=USB", "OEMTAL_IOV1_BUS1=ENABLE"};
-  std::vector<sim::MailboxCommand> Out;
+  std::vector<mailbox_format::MailboxCommand> Out;
   for (size_t I = 0; I < N; ++I) {
     Out.push_back({static_cast<UINT16>(0x100 + I), Platform(Keywords[I % 4])});
   }
@@ -31,7 +30,8 @@ std::vector<sim::MailboxCommand> DoneCommands(size_t N) {
 
 class PlatformRunTest : public DriverTest {
 protected:
-  sim::MailboxLayout Put(const std::vector<sim::MailboxCommand>& Commands, bool Terminated = true) {
+  mailbox_format::MailboxLayout Put(const std::vector<mailbox_format::MailboxCommand>& Commands,
+                                    bool Terminated = true) {
     sim::MailboxContents Contents;
     Contents.HeaderOffset = H;
     Contents.Lists = {Commands};
@@ -49,16 +49,18 @@ protected:
     return Blade.LoadDriver();
   }
 
-  sim::ResultRecordValue Record(UINT8 Index) const {
+  mailbox_format::ResultRecordValue Record(UINT8 Index) const {
     return sim::ReadResultRecord(Blade.Bmc, 1, Layout.ResultAreaOffset, 0, Index);
   }
   std::vector<uint8_t> ResultBytes(UINT16 Offset, size_t Count) const {
     return Blade.Bmc.ReadFru(1, Layout.ResultAreaOffset + Offset, Count);
   }
-  std::vector<uint8_t> Lock() const { return Blade.Bmc.ReadFru(1, H + LockTurnOffset, 3); }
+  std::vector<uint8_t> Lock() const {
+    return Blade.Bmc.ReadFru(1, H + testing_support::LockTurn, 3);
+  }
 
   // FRU offset of command record I of list 0.
-  UINT16 RecordOffset(const std::vector<sim::MailboxCommand>& Commands, size_t I) const {
+  UINT16 RecordOffset(const std::vector<mailbox_format::MailboxCommand>& Commands, size_t I) const {
     size_t Offset = Layout.ListOffsets[0];
     for (size_t K = 0; K < I; ++K) {
       Offset += 2 + Commands[K].Text.size() + 1;
@@ -73,18 +75,19 @@ protected:
     return N;
   }
   size_t BladeDataWrites() const {
-    return Blade.Firmware.Variables.WriteCount(TalBladeData.Name, TalBladeData.Guid);
+    return Blade.Firmware.Variables.WriteCount(sim::vars::TalBladeData.Name,
+                                               sim::vars::TalBladeData.Guid);
   }
 
-  sim::MailboxLayout Layout{};
+  mailbox_format::MailboxLayout Layout{};
 };
 
 struct RunCase {
   const char* Name;
-  std::vector<sim::MailboxCommand> Commands;
+  std::vector<mailbox_format::MailboxCommand> Commands;
   UINT64 Item29;
   EFI_STATUS Result;
-  std::vector<sim::ResultRecordValue> Records; // records 0.. in order
+  std::vector<mailbox_format::ResultRecordValue> Records; // records 0.. in order
   size_t FailureReports;
 };
 
@@ -156,8 +159,8 @@ INSTANTIATE_TEST_SUITE_P(Lists, PlatformRunRecordsTest,
                          [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(PlatformRunTest, AFailingCommandIsExecutedThreeTimesFromTheFru) {
-  const std::vector<sim::MailboxCommand> Commands = {{0x0001, Platform("OEMTAL_LOM9=ENABLE")},
-                                                     {0x0002, Platform("OEMTAL_LOM1=ENABLE")}};
+  const std::vector<mailbox_format::MailboxCommand> Commands = {
+      {0x0001, Platform("OEMTAL_LOM9=ENABLE")}, {0x0002, Platform("OEMTAL_LOM1=ENABLE")}};
   Put(Commands);
   Boot();
   EXPECT_EQ(FailureReports(), 1u);
@@ -168,13 +171,14 @@ TEST_F(PlatformRunTest, AFailingCommandIsExecutedThreeTimesFromTheFru) {
 TEST_F(PlatformRunTest, ACommandDoneOnItsSecondExecutionCountsAsDone) {
   EnableFailureReports();
   Blade.Platform.QueueInfo(29, 1); // refused once, then allowed
-  const std::vector<sim::MailboxCommand> Commands = {{0x0007, Platform("OEMTAL_LOM4=ENABLE")}};
+  const std::vector<mailbox_format::MailboxCommand> Commands = {
+      {0x0007, Platform("OEMTAL_LOM4=ENABLE")}};
   Put(Commands);
   EXPECT_EQ(Run(), EFI_SUCCESS);
-  EXPECT_EQ(Record(0), (sim::ResultRecordValue{0x0007, Done}));
+  EXPECT_EQ(Record(0), (mailbox_format::ResultRecordValue{0x0007, Done}));
   EXPECT_EQ(ReadsAt(RecordOffset(Commands, 0)), 2u);
   EXPECT_EQ(FailureReports(), 0u);
-  EXPECT_EQ(BladeData()[TalBladeField::DeviceEnableMask + 1], 0x08) << "LOM4 enabled";
+  EXPECT_EQ(BladeData()[152 + 1], 0x08) << "LOM4 enabled";
 }
 
 TEST_F(PlatformRunTest, RecordBytesAreIdBigEndianAndStatusLittleEndian) {
@@ -187,8 +191,8 @@ TEST_F(PlatformRunTest, ThirtyTwoCommandsFitExactly) {
   Put(DoneCommands(32));
   Boot();
   EXPECT_EQ(FailureReports(), 0u);
-  EXPECT_EQ(Record(0), (sim::ResultRecordValue{0x100, Done}));
-  EXPECT_EQ(Record(31), (sim::ResultRecordValue{0x100 + 31, Done}));
+  EXPECT_EQ(Record(0), (mailbox_format::ResultRecordValue{0x100, Done}));
+  EXPECT_EQ(Record(31), (mailbox_format::ResultRecordValue{0x100 + 31, Done}));
   EXPECT_EQ(BladeDataWrites(), 24u) << "the IOV commands change SystemSetup only";
 }
 
@@ -198,7 +202,7 @@ TEST_F(PlatformRunTest, TheThirtyThirdCommandIsNotRunAndTheBmcIsTold) {
   EXPECT_EQ(FailureReports(), 0u) << "the overflow does not change the result";
   // FD 00 00 00 over the first four bytes of record 0; its last two status bytes stay.
   EXPECT_EQ(ResultBytes(0, 6), (std::vector<uint8_t>{0xFD, 0x00, 0x00, 0x00, 0x00, 0x00}));
-  EXPECT_EQ(Record(31), (sim::ResultRecordValue{0x100 + 31, Done}));
+  EXPECT_EQ(Record(31), (mailbox_format::ResultRecordValue{0x100 + 31, Done}));
   EXPECT_EQ(BladeDataWrites(), 24u) << "command 33 (LOM1) not executed";
   EXPECT_EQ(ResultBytes(6 * 32, 6), std::vector<uint8_t>(6, 0xFF));
 }
@@ -237,18 +241,19 @@ TEST_F(PlatformRunTest, ALockTheBmcNeverGivesUpRunsNothing) {
   Put(DoneCommands(2));
   Blade.Bmc.HoldMailboxLock(1, H, UINT64_MAX);
   EXPECT_EQ(Run(), EFI_ABORTED);
-  EXPECT_EQ(Blade.Bmc.ReadFru(1, H + HostLockFlagOffset, 1)[0], 0) << "the host gave up its flag";
+  EXPECT_EQ(Blade.Bmc.ReadFru(1, H + testing_support::HostLockFlag, 1)[0], 0)
+      << "the host gave up its flag";
   EXPECT_EQ(Record(0), Unwritten);
   EXPECT_EQ(BladeDataWrites(), 0u);
 }
 
 TEST_F(PlatformRunTest, AFruFailureCutsTheRunShort) {
-  const std::vector<sim::MailboxCommand> Commands = DoneCommands(3);
+  const std::vector<mailbox_format::MailboxCommand> Commands = DoneCommands(3);
   Put(Commands);
-  Blade.Bmc.InjectCompletion(0xC0, 1,
-                             {IpmiNetFnStorage, IpmiCmdReadFruData, 1, RecordOffset(Commands, 1)});
+  Blade.Bmc.InjectCompletion(
+      0xC0, 1, {sim::ipmi::NetFnStorage, sim::ipmi::CmdReadFruData, 1, RecordOffset(Commands, 1)});
   EXPECT_EQ(Run(), EFI_ABORTED);
-  EXPECT_EQ(Record(0), (sim::ResultRecordValue{0x100, Done}));
+  EXPECT_EQ(Record(0), (mailbox_format::ResultRecordValue{0x100, Done}));
   EXPECT_EQ(Record(1), Unwritten);
   EXPECT_EQ(Record(2), Unwritten);
 }
@@ -264,7 +269,7 @@ struct FaultyAnswerCase {
 class PlatformRunFaultyAnswerTest : public PlatformRunTest,
                                     public ::testing::WithParamInterface<FaultyAnswerCase> {
 protected:
-  void Arm(const std::vector<sim::MailboxCommand>& Commands) {
+  void Arm(const std::vector<mailbox_format::MailboxCommand>& Commands) {
     const FaultyAnswerCase& C = GetParam();
     const UINT16 Offset = C.Where == FaultyAnswerCase::Record
                               ? static_cast<UINT16>(Layout.ResultAreaOffset + 6)
@@ -273,7 +278,8 @@ protected:
     Blade.Bmc.InjectFruAnswerFault(C.Fault, 1, sim::RequestMatch{{}, {}, 1, Offset});
   }
   UINT8 Numa() const {
-    return Blade.Firmware.Variables.Value(SystemSetup.Name, SystemSetup.Guid)->at(112);
+    return Blade.Firmware.Variables.Value(sim::vars::SystemSetup.Name, sim::vars::SystemSetup.Guid)
+        ->at(112);
   }
 };
 
@@ -281,9 +287,10 @@ protected:
 // when its id and text arrived whole, and gets no record. Then the same by direct call.
 TEST_P(PlatformRunFaultyAnswerTest, CutsTheRunShortWithOneReport) {
   const FaultyAnswerCase& C = GetParam();
-  const std::vector<sim::MailboxCommand> Commands = {{0x0001, Platform("OEMTAL_LOM1=ENABLE")},
-                                                     {0x0002, Platform("OEMTAL_NUMA=ENABLE")},
-                                                     {0x0003, Platform("OEMTAL_LOM2=ENABLE")}};
+  const std::vector<mailbox_format::MailboxCommand> Commands = {
+      {0x0001, Platform("OEMTAL_LOM1=ENABLE")},
+      {0x0002, Platform("OEMTAL_NUMA=ENABLE")},
+      {0x0003, Platform("OEMTAL_LOM2=ENABLE")}};
   Put(Commands);
   Arm(Commands);
   const sim::BootOutcome Outcome = Boot();
@@ -292,7 +299,7 @@ TEST_P(PlatformRunFaultyAnswerTest, CutsTheRunShortWithOneReport) {
   EXPECT_EQ(FailureReports(), 1u);
   EXPECT_TRUE(Blade.Firmware.Resets().empty());
   EXPECT_EQ(Lock(), (std::vector<uint8_t>{1, 0, 1}));
-  EXPECT_EQ(Record(0), (sim::ResultRecordValue{0x0001, Done}));
+  EXPECT_EQ(Record(0), (mailbox_format::ResultRecordValue{0x0001, Done}));
   EXPECT_EQ(Record(1), Unwritten);
   EXPECT_EQ(Record(2), Unwritten);
   EXPECT_EQ(Numa(), C.Where == FaultyAnswerCase::Record ? 1 : 0);
@@ -329,7 +336,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PlatformRunTest, AFirmwareFailureOfACommandCutsTheRunShortWithoutItsRecord) {
   Put(DoneCommands(2));
-  Blade.Firmware.Variables.FailGet(TalBladeData.Name, TalBladeData.Guid, EFI_DEVICE_ERROR);
+  Blade.Firmware.Variables.FailGet(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid,
+                                   EFI_DEVICE_ERROR);
   EXPECT_EQ(Run(), EFI_ABORTED);
   EXPECT_EQ(Record(0), Unwritten);
 }
@@ -359,26 +367,29 @@ TEST_F(PlatformPassTest, AResetFollowsAllRecordsEvenAfterAFailedCommand) {
        {0x0003, Platform("OEMTAL_LOM1=ENABLE")}});
   sim::BootOutcome Outcome = Blade.LoadDriver();
   EXPECT_TRUE(Outcome.Reset);
-  EXPECT_EQ(Record(0), (sim::ResultRecordValue{0x0001, Done}));
-  EXPECT_EQ(Record(1), (sim::ResultRecordValue{0x0002, BadKeyword}));
-  EXPECT_EQ(Record(2), (sim::ResultRecordValue{0x0003, Done}));
+  EXPECT_EQ(Record(0), (mailbox_format::ResultRecordValue{0x0001, Done}));
+  EXPECT_EQ(Record(1), (mailbox_format::ResultRecordValue{0x0002, BadKeyword}));
+  EXPECT_EQ(Record(2), (mailbox_format::ResultRecordValue{0x0003, Done}));
   EXPECT_EQ(FailureReports(), 1u);
   ASSERT_EQ(Blade.Firmware.Resets().size(), 1u);
   EXPECT_EQ(Blade.Firmware.Resets()[0].Type, EfiResetCold);
 }
 
 TEST_F(PlatformPassTest, NoResetWhenTheRunIsCutShort) {
-  const std::vector<sim::MailboxCommand> Commands = {{0x0001, Platform("OEMTAL_NUMA=ENABLE")},
-                                                     {0x0002, Platform("OEMTAL_LOM1=ENABLE")}};
+  const std::vector<mailbox_format::MailboxCommand> Commands = {
+      {0x0001, Platform("OEMTAL_NUMA=ENABLE")}, {0x0002, Platform("OEMTAL_LOM1=ENABLE")}};
   Put(Commands);
-  Blade.Bmc.InjectCompletion(0xC0, 1,
-                             {IpmiNetFnStorage, IpmiCmdReadFruData, 1, RecordOffset(Commands, 1)});
+  Blade.Bmc.InjectCompletion(
+      0xC0, 1, {sim::ipmi::NetFnStorage, sim::ipmi::CmdReadFruData, 1, RecordOffset(Commands, 1)});
   sim::BootOutcome Outcome = Blade.LoadDriver();
   EXPECT_TRUE(Outcome.Returned);
   EXPECT_EQ(Outcome.Status, EFI_SUCCESS);
   EXPECT_FALSE(Outcome.Reset);
-  EXPECT_EQ(Record(0), (sim::ResultRecordValue{0x0001, Done}));
-  EXPECT_EQ(Blade.Firmware.Variables.Value(SystemSetup.Name, SystemSetup.Guid)->at(112), 1)
+  EXPECT_EQ(Record(0), (mailbox_format::ResultRecordValue{0x0001, Done}));
+  EXPECT_EQ(
+      Blade.Firmware.Variables.Value(sim::vars::SystemSetup.Name, sim::vars::SystemSetup.Guid)
+          ->at(112),
+      1)
       << "NUMA stays changed";
 }
 
@@ -395,7 +406,8 @@ TEST_F(PlatformPassTest, AFailedRunIsReportedOnceInTheBoot) {
   Put({{0x0001, Platform("OEMTAL_SIO2=ENABLE")}});
   ASSERT_EQ(Blade.LoadDriver().Status, EFI_SUCCESS);
   EXPECT_EQ(FailureReports(), 1u);
-  EXPECT_EQ(Blade.Firmware.Variables.Value(CLPFailureFlag.Name, CLPFailureFlag.Guid),
+  EXPECT_EQ(Blade.Firmware.Variables.Value(sim::vars::CLPFailureFlag.Name,
+                                           sim::vars::CLPFailureFlag.Guid),
             std::vector<uint8_t>{1});
 }
 

@@ -1,5 +1,7 @@
 // A simulated blade with the driver's service tables in place, for tests that call driver
-// operations directly, plus small views of what the blade saw.
+// operations directly, plus small views of what the blade saw. The facts the expectations are
+// written in are spelled out here, not taken from the driver, so that a wrong driver constant
+// fails a test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,16 +11,21 @@
 
 #include "core/driver_state.h"
 #include "core/entry.h"
-#include "core/failure.h"
-#include "core/ipmi.h"
 #include "core/notifications.h"
-#include "core/variables.h"
 #include "sim/blade.h"
-#include "sim/mailbox_image.h"
+#include "sim/bmc_mailbox.h"
 
 namespace testing_support {
 
 constexpr size_t DefaultFruSize = 8192;
+
+// The mailbox lock bytes, from the header's start.
+constexpr UINT16 LockTurn = 28;
+constexpr UINT16 BmcLockFlag = 29;
+constexpr UINT16 HostLockFlag = 30;
+
+constexpr size_t ClpFailurePauseByte = 276; // in TalBladeData
+constexpr UINT32 ClpFailureStatusCode = 0xC000B3A0;
 
 class DriverTest : public ::testing::Test {
 protected:
@@ -34,29 +41,30 @@ protected:
   EFI_STALL Stall() { return Blade.Firmware.SystemTable()->BootServices->Stall; }
 
   std::vector<uint8_t> BladeData() {
-    return Blade.Firmware.Variables.Value(TalBladeData.Name, TalBladeData.Guid).value();
+    const sim::VariableSpec& V = sim::vars::TalBladeData;
+    return Blade.Firmware.Variables.Value(V.Name, V.Guid).value();
   }
   void SetBladeData(size_t Offset, uint8_t Value) {
     std::vector<uint8_t> Data = BladeData();
     Data[Offset] = Value;
-    Blade.Firmware.Variables.Create(TalBladeData.Name, TalBladeData.Guid, TalBladeData.Attributes,
-                                    Data);
+    const sim::VariableSpec& V = sim::vars::TalBladeData;
+    Blade.Firmware.Variables.Create(V.Name, V.Guid, V.Attributes, Data);
   }
   // Failure reports are only raised while ClpFailurePause is set.
-  void EnableFailureReports() { SetBladeData(TalBladeField::ClpFailurePause, 1); }
+  void EnableFailureReports() { SetBladeData(ClpFailurePauseByte, 1); }
 
   size_t FailureReports() const {
     const auto& Codes = Blade.Platform.StatusCodes();
     return std::count_if(Codes.begin(), Codes.end(), [](const sim::StatusCodeRecord& R) {
-      return R.Type == EFI_ERROR_CODE && R.Value == ClpFailureCode;
+      return R.Type == EFI_ERROR_CODE && R.Value == ClpFailureStatusCode;
     });
   }
 
   std::vector<sim::IpmiRequest> FruReads() const {
-    return Blade.Bmc.Requests(IpmiNetFnStorage, IpmiCmdReadFruData);
+    return Blade.Bmc.Requests(sim::ipmi::NetFnStorage, sim::ipmi::CmdReadFruData);
   }
   std::vector<sim::IpmiRequest> FruWrites() const {
-    return Blade.Bmc.Requests(IpmiNetFnStorage, IpmiCmdWriteFruData);
+    return Blade.Bmc.Requests(sim::ipmi::NetFnStorage, sim::ipmi::CmdWriteFruData);
   }
 
   sim::Blade Blade;
@@ -81,7 +89,8 @@ inline std::ostream& operator<<(std::ostream& Out, const FruAccess& A) {
 inline std::vector<FruAccess> Accesses(const std::vector<sim::IpmiRequest>& Requests) {
   std::vector<FruAccess> Out;
   for (const sim::IpmiRequest& R : Requests) {
-    UINT8 Count = R.Cmd == IpmiCmdReadFruData ? R.Data[3] : static_cast<UINT8>(R.Data.size() - 3);
+    UINT8 Count =
+        R.Cmd == sim::ipmi::CmdReadFruData ? R.Data[3] : static_cast<UINT8>(R.Data.size() - 3);
     Out.push_back({R.Data[0], static_cast<UINT16>(R.Data[1] | (R.Data[2] << 8)), Count});
   }
   return Out;

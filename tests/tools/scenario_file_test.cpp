@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "sim/mailbox_image.h"
+#include "mailbox_format/mailbox_image.h"
 #include "tools/scenario.h"
 
 namespace {
@@ -170,10 +170,10 @@ TEST(ScenarioFile, FieldsByNameLandAtTheirOffsets) {
 
 TEST(ScenarioFile, ImageFilesAreFoundBesideTheScenario) {
   const std::string Dir = ::testing::TempDir();
-  sim::MailboxImage Image;
+  mailbox_format::MailboxImage Image;
   Image.HeaderOffset = 1024;
-  Image.Lists[0] = sim::MailboxList{{{7, "SET B1 DEFAULT"}}};
-  const std::vector<uint8_t> Bytes = sim::EncodeMailboxImage(Image);
+  Image.Lists[0] = mailbox_format::MailboxList{{{7, "SET B1 DEFAULT"}}};
+  const std::vector<uint8_t> Bytes = mailbox_format::EncodeMailboxImage(Image);
   std::ofstream(Dir + "/fru7.bin", std::ios::binary)
       .write(reinterpret_cast<const char*>(Bytes.data()), Bytes.size());
   std::ofstream(Dir + "/blade.json") << R"({"fru_devices": [{"id": 1, "image": "fru7.bin"}]})";
@@ -187,7 +187,7 @@ TEST(ScenarioFile, ImageFilesAreFoundBesideTheScenario) {
 TEST(ScenarioFile, DefaultIsAValidScenarioFile) {
   const tools::Scenario S = tools::DefaultScenario();
   ASSERT_EQ(S.Frus.size(), 1u);
-  const sim::DecodedMailbox D = sim::DecodeMailboxImage(S.Frus[0].Bytes);
+  const mailbox_format::DecodedMailbox D = mailbox_format::DecodeMailboxImage(S.Frus[0].Bytes);
   EXPECT_GE(D.Image.Lists[0]->Commands.size(), 10u);
   EXPECT_LE(D.Image.Lists[0]->Commands.size(), 14u);
 }

@@ -1,4 +1,5 @@
 // Failure reporting: once per boot, only while ClpFailurePause is set.
+#include "core/failure.h"
 #include "tests/support/driver_fixture.h"
 
 namespace {
@@ -8,7 +9,8 @@ using testing_support::DriverTest;
 class FailureReportTest : public DriverTest {
 protected:
   std::optional<std::vector<uint8_t>> Flag() {
-    return Blade.Firmware.Variables.Value(CLPFailureFlag.Name, CLPFailureFlag.Guid);
+    return Blade.Firmware.Variables.Value(sim::vars::CLPFailureFlag.Name,
+                                          sim::vars::CLPFailureFlag.Guid);
   }
 };
 
@@ -25,7 +27,9 @@ TEST_F(FailureReportTest, OnlyTheFirstFailureOfABootIsReported) {
   EXPECT_FALSE(R.HasCallerId);
   EXPECT_FALSE(R.HasData);
   EXPECT_EQ(Flag(), std::vector<uint8_t>{1});
-  EXPECT_EQ(Blade.Firmware.Variables.Attributes(CLPFailureFlag.Name, CLPFailureFlag.Guid), 6u);
+  EXPECT_EQ(Blade.Firmware.Variables.Attributes(sim::vars::CLPFailureFlag.Name,
+                                                sim::vars::CLPFailureFlag.Guid),
+            6u);
 }
 
 TEST_F(FailureReportTest, NothingWhilePauseIsOffAndTheBootKeepsItsReport) {
@@ -40,21 +44,24 @@ TEST_F(FailureReportTest, NothingWhilePauseIsOffAndTheBootKeepsItsReport) {
 
 TEST_F(FailureReportTest, FlagPresentWithZeroStillReports) {
   EnableFailureReports();
-  Blade.Firmware.Variables.Create(CLPFailureFlag.Name, CLPFailureFlag.Guid, 6, {0});
+  Blade.Firmware.Variables.Create(sim::vars::CLPFailureFlag.Name, sim::vars::CLPFailureFlag.Guid, 6,
+                                  {0});
   ReportClpFailure();
   EXPECT_EQ(FailureReports(), 1u);
 }
 
 TEST_F(FailureReportTest, UnreadableFlagCountsAsNotReported) {
   EnableFailureReports();
-  Blade.Firmware.Variables.Create(CLPFailureFlag.Name, CLPFailureFlag.Guid, 6, {1});
-  Blade.Firmware.Variables.FailGet(CLPFailureFlag.Name, CLPFailureFlag.Guid, EFI_DEVICE_ERROR, 1);
+  Blade.Firmware.Variables.Create(sim::vars::CLPFailureFlag.Name, sim::vars::CLPFailureFlag.Guid, 6,
+                                  {1});
+  Blade.Firmware.Variables.FailGet(sim::vars::CLPFailureFlag.Name, sim::vars::CLPFailureFlag.Guid,
+                                   EFI_DEVICE_ERROR, 1);
   ReportClpFailure();
   EXPECT_EQ(FailureReports(), 1u);
 }
 
 TEST_F(FailureReportTest, MissingBladeDataReportsNothing) {
-  Blade.Firmware.Variables.Delete(TalBladeData.Name, TalBladeData.Guid);
+  Blade.Firmware.Variables.Delete(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid);
   ReportClpFailure();
   EXPECT_TRUE(Blade.Platform.StatusCodes().empty());
   EXPECT_FALSE(Flag().has_value());
@@ -62,8 +69,8 @@ TEST_F(FailureReportTest, MissingBladeDataReportsNothing) {
 
 TEST_F(FailureReportTest, FailedFlagWriteLetsTheNextFailureThrough) {
   EnableFailureReports();
-  Blade.Firmware.Variables.FailSet(CLPFailureFlag.Name, CLPFailureFlag.Guid, EFI_OUT_OF_RESOURCES,
-                                   1);
+  Blade.Firmware.Variables.FailSet(sim::vars::CLPFailureFlag.Name, sim::vars::CLPFailureFlag.Guid,
+                                   EFI_OUT_OF_RESOURCES, 1);
   ReportClpFailure();
   ReportClpFailure();
   ReportClpFailure();
@@ -72,7 +79,7 @@ TEST_F(FailureReportTest, FailedFlagWriteLetsTheNextFailureThrough) {
 
 TEST_F(FailureReportTest, CallerArgumentsArePassedOn) {
   EnableFailureReports();
-  EFI_GUID Caller = TalBladeDataGuid;
+  EFI_GUID Caller = sim::vars::TalBladeDataGuid;
   ReportClpFailure(EFI_ERROR_CODE | 0x80000000u, 0x12345678, 3, &Caller, nullptr);
   ASSERT_EQ(Blade.Platform.StatusCodes().size(), 1u);
   EXPECT_EQ(Blade.Platform.StatusCodes()[0].Type, 0x80000002u);
@@ -83,7 +90,7 @@ TEST_F(FailureReportTest, CallerArgumentsArePassedOn) {
 
 TEST_F(FailureReportTest, StatusCodeProtocolIsLocatedOnceAndKept) {
   for (int I = 0; I < 3; ++I) {
-    EXPECT_EQ(SendStatusCode(EFI_ERROR_CODE, EmFailurePauseCode, 0, nullptr, nullptr), EFI_SUCCESS);
+    EXPECT_EQ(SendStatusCode(EFI_ERROR_CODE, 0xC000B3A1, 0, nullptr, nullptr), EFI_SUCCESS);
   }
   EXPECT_EQ(Blade.Platform.StatusCodes().size(), 3u);
   size_t Locates = 0;
@@ -108,14 +115,15 @@ protected:
 
 TEST_F(NoStatusCodeProtocolTest, ReportStillUsesUpTheBootsReport) {
   EnableFailureReports();
-  EXPECT_EQ(SendStatusCode(EFI_ERROR_CODE, ClpFailureCode, 0, nullptr, nullptr), EFI_NOT_FOUND);
+  EXPECT_EQ(SendStatusCode(EFI_ERROR_CODE, 0xC000B3A0, 0, nullptr, nullptr), EFI_NOT_FOUND);
   ReportClpFailure();
   EXPECT_TRUE(Blade.Platform.StatusCodes().empty());
-  EXPECT_EQ(Blade.Firmware.Variables.Value(CLPFailureFlag.Name, CLPFailureFlag.Guid),
+  EXPECT_EQ(Blade.Firmware.Variables.Value(sim::vars::CLPFailureFlag.Name,
+                                           sim::vars::CLPFailureFlag.Guid),
             std::vector<uint8_t>{1});
   // Located later, it is found then: a failed location is not remembered.
   Blade.InstallProtocol(EFI_STATUS_CODE_RUNTIME_PROTOCOL_GUID, Blade.Platform.StatusCode());
-  EXPECT_EQ(SendStatusCode(EFI_ERROR_CODE, EmFailurePauseCode, 0, nullptr, nullptr), EFI_SUCCESS);
+  EXPECT_EQ(SendStatusCode(EFI_ERROR_CODE, 0xC000B3A1, 0, nullptr, nullptr), EFI_SUCCESS);
   EXPECT_EQ(Blade.Platform.StatusCodes().size(), 1u);
 }
 

@@ -11,6 +11,8 @@ using testing_support::Accesses;
 using testing_support::DriverTest;
 using testing_support::FruAccess;
 
+constexpr UINT16 TextBuffer = 256; // the size of the area a command text is read into
+
 class FruAccessTest : public DriverTest {
 protected:
   FruAccessTest() { EnableFailureReports(); }
@@ -29,7 +31,7 @@ class FruBusyTest : public FruAccessTest, public ::testing::WithParamInterface<B
 
 TEST_P(FruBusyTest, RetriesWhileTheDeviceIsBusy) {
   const BusyCase& C = GetParam();
-  Blade.Bmc.InjectCompletion(IpmiCompletionFruBusy, C.BusyAnswers);
+  Blade.Bmc.InjectCompletion(sim::ipmi::CompletionFruBusy, C.BusyAnswers);
   UINT8 Buffer[17] = {};
   EFI_STATUS Status = C.Write ? WriteFruChunk(Transport(), Stall(), 1, 0x300, 4, Buffer)
                               : ReadFruChunk(Transport(), Stall(), 1, 0x300, 4, Buffer);
@@ -98,9 +100,9 @@ TEST_F(FruAccessTest, ReadChunkReturnsCountAndData) {
   EXPECT_EQ(std::vector<uint8_t>(Response, Response + 5),
             (std::vector<uint8_t>{4, 0xDE, 0xAD, 0xBE, 0xEF}));
   const sim::IpmiRequest& R = Blade.Bmc.Trace().at(0);
-  EXPECT_EQ(R.NetFn, IpmiNetFnStorage);
+  EXPECT_EQ(R.NetFn, sim::ipmi::NetFnStorage);
   EXPECT_EQ(R.Lun, 0);
-  EXPECT_EQ(R.Cmd, IpmiCmdReadFruData);
+  EXPECT_EQ(R.Cmd, sim::ipmi::CmdReadFruData);
   EXPECT_EQ(R.Data, (std::vector<uint8_t>{1, 0x23, 0x01, 4}));
   EXPECT_EQ(R.ResponseCapacity, 5);
 }
@@ -109,7 +111,7 @@ TEST_F(FruAccessTest, WriteChunkSendsHeadAndData) {
   const UINT8 Data[3] = {7, 8, 9};
   ASSERT_EQ(WriteFruChunk(Transport(), Stall(), 2, 0x0410, 3, Data), EFI_SUCCESS);
   const sim::IpmiRequest& R = Blade.Bmc.Trace().at(0);
-  EXPECT_EQ(R.Cmd, IpmiCmdWriteFruData);
+  EXPECT_EQ(R.Cmd, sim::ipmi::CmdWriteFruData);
   EXPECT_EQ(R.Data, (std::vector<uint8_t>{2, 0x10, 0x04, 7, 8, 9}));
   EXPECT_EQ(R.ResponseCapacity, 1);
   EXPECT_EQ(Blade.Bmc.ReadFru(2, 0x410, 3), (std::vector<uint8_t>{7, 8, 9}));
@@ -260,7 +262,7 @@ TEST_F(FruAccessTest, UpdateWritesOnlyTheChunkThatDiffers) {
 }
 
 TEST_F(FruAccessTest, UpdateStopsWhenAWriteFails) {
-  Blade.Bmc.InjectCompletion(0x80, 1, sim::RequestMatch{{}, IpmiCmdWriteFruData, {}, {}});
+  Blade.Bmc.InjectCompletion(0x80, 1, sim::RequestMatch{{}, sim::ipmi::CmdWriteFruData, {}, {}});
   std::vector<uint8_t> Wanted(32, 0x11);
   EXPECT_EQ(UpdateFruBytes(Transport(), Stall(), 1, 0x300, 32, Wanted.data()), EFI_DEVICE_ERROR);
   EXPECT_EQ(FruWrites().size(), 1u);
@@ -287,11 +289,10 @@ TEST_P(FruTextTest, ReadsUpToAndIncludingTheNul) {
   Bytes.insert(Bytes.end(), 40, 'z'); // what follows the NUL in the device
   Blade.Bmc.WriteFru(1, 0x400, Bytes);
 
-  std::vector<UINT8> Destination(CommandTextCapacity + 8, 0xAA);
+  std::vector<UINT8> Destination(TextBuffer + 8, 0xAA);
   UINT16 Length = 0;
-  ASSERT_EQ(
-      ReadFruText(Transport(), Stall(), 1, 0x400, &Length, Destination.data(), CommandTextCapacity),
-      EFI_SUCCESS);
+  ASSERT_EQ(ReadFruText(Transport(), Stall(), 1, 0x400, &Length, Destination.data(), TextBuffer),
+            EFI_SUCCESS);
   EXPECT_EQ(Length, C.ExpectedLength);
   EXPECT_EQ(FruReads().size(), C.Requests);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(Destination.data())), Text);
@@ -306,17 +307,16 @@ INSTANTIATE_TEST_SUITE_P(Lengths, FruTextTest,
 
 TEST_F(FruAccessTest, TextWithoutNulWithinTheBufferIsRefused) {
   Blade.Bmc.AddFruDevice(5, 4096, 'A');
-  std::vector<UINT8> Destination(CommandTextCapacity + 16, 0xAA);
+  std::vector<UINT8> Destination(TextBuffer + 16, 0xAA);
   UINT16 Length = 0x7777;
-  EXPECT_EQ(
-      ReadFruText(Transport(), Stall(), 5, 0x200, &Length, Destination.data(), CommandTextCapacity),
-      EFI_ABORTED);
+  EXPECT_EQ(ReadFruText(Transport(), Stall(), 5, 0x200, &Length, Destination.data(), TextBuffer),
+            EFI_ABORTED);
   EXPECT_EQ(Accesses(FruReads()).size(), 16u) << "no more than the buffer holds is read";
   EXPECT_EQ(Accesses(FruReads()).back(), (FruAccess{5, 0x2F0, 16}));
-  for (size_t I = CommandTextCapacity; I < Destination.size(); ++I) {
+  for (size_t I = TextBuffer; I < Destination.size(); ++I) {
     ASSERT_EQ(Destination[I], 0xAA) << "written past the buffer at " << I;
   }
-  EXPECT_EQ(Destination[CommandTextCapacity - 1], 0) << "left terminated";
+  EXPECT_EQ(Destination[TextBuffer - 1], 0) << "left terminated";
   EXPECT_EQ(Length, 0x7777) << "no length for a refused text";
   EXPECT_EQ(FailureReports(), 1u);
 }
@@ -333,9 +333,9 @@ TEST_F(FruAccessTest, TextCapacityNeedNotBeAMultipleOfSixteen) {
 
 TEST_F(FruAccessTest, TextRunningIntoTheEndOfTheDeviceFails) {
   Blade.Bmc.AddFruDevice(4, 256, 'B');
-  UINT8 Destination[CommandTextCapacity];
+  UINT8 Destination[TextBuffer];
   UINT16 Length = 0;
-  EXPECT_EQ(ReadFruText(Transport(), Stall(), 4, 248, &Length, Destination, CommandTextCapacity),
+  EXPECT_EQ(ReadFruText(Transport(), Stall(), 4, 248, &Length, Destination, TextBuffer),
             EFI_ABORTED);
   EXPECT_EQ(FruReads().size(), 1u);
   EXPECT_EQ(FailureReports(), 1u);

@@ -13,10 +13,10 @@ using testing_support::FruAccess;
 constexpr UINT64 HalfSecond = 500000;
 
 std::vector<uint8_t> ValidHeader() {
-  std::array<UINT16, MailboxCommandLists> Lists{};
+  std::array<UINT16, 8> Lists{};
   Lists[0] = 0x0240;
   Lists[3] = 0x0A00;
-  return sim::EncodeMailboxHeader(Lists, 0x0B00);
+  return mailbox_format::EncodeMailboxHeader(Lists, 0x0B00);
 }
 
 TEST(MailboxChecksum, WordsMustAddUpToZero) {
@@ -45,7 +45,7 @@ TEST(MailboxChecksum, SumWrapsModulo65536) {
 class FindMailboxTest : public DriverTest {};
 
 TEST_F(FindMailboxTest, FindsTheHeaderAtEachCandidate) {
-  for (UINT16 K = 0; K < MailboxCandidates; ++K) {
+  for (UINT16 K = 0; K < 8; ++K) {
     Blade.Bmc.Fru(1).assign(testing_support::DefaultFruSize, 0);
     Blade.Bmc.ClearTrace();
     const UINT16 Expected = static_cast<UINT16>(512 + 256 * K);
@@ -54,8 +54,9 @@ TEST_F(FindMailboxTest, FindsTheHeaderAtEachCandidate) {
     UINT16 Offset = 0;
     ASSERT_EQ(FindMailbox(Transport(), 1, &Header, &Offset), EFI_SUCCESS) << K;
     EXPECT_EQ(Offset, Expected);
-    EXPECT_EQ(ReadBe16(Header.ResultAreaOffset), 0x0B00);
-    EXPECT_EQ(ReadBe16(Header.CommandListOffset[3]), 0x0A00);
+    const UINT8* Bytes = reinterpret_cast<const UINT8*>(&Header);
+    EXPECT_EQ(std::vector<UINT8>(Bytes + 14, Bytes + 16), (std::vector<UINT8>{0x0A, 0x00}));
+    EXPECT_EQ(std::vector<UINT8>(Bytes + 24, Bytes + 26), (std::vector<UINT8>{0x0B, 0x00}));
     // Each candidate costs two requests: 16 and 12 bytes.
     EXPECT_EQ(FruReads().size(), 2u * (K + 1));
   }
@@ -71,8 +72,9 @@ TEST_F(FindMailboxTest, NoSignatureAnywhere) {
 }
 
 TEST_F(FindMailboxTest, BadChecksumEndsTheSearch) {
-  std::array<UINT16, MailboxCommandLists> Lists{};
-  Blade.Bmc.WriteFru(1, 512, sim::EncodeMailboxHeader(Lists, 0x900, /*BadChecksum=*/true));
+  std::array<UINT16, 8> Lists{};
+  Blade.Bmc.WriteFru(1, 512,
+                     mailbox_format::EncodeMailboxHeader(Lists, 0x900, /*BadChecksum=*/true));
   Blade.Bmc.WriteFru(1, 768, ValidHeader());
   MailboxHeader Header{};
   UINT16 Offset = 0;
@@ -106,24 +108,26 @@ protected:
 
 TEST_F(LockTest, FreeMailboxIsTakenAtOnce) {
   ASSERT_EQ(LockMailbox(Transport(), 1, H), EFI_SUCCESS);
-  EXPECT_EQ(Byte(HostLockFlagOffset), 1);
-  EXPECT_EQ(Byte(LockTurnOffset), 1);
+  EXPECT_EQ(Byte(testing_support::HostLockFlag), 1);
+  EXPECT_EQ(Byte(testing_support::LockTurn), 1);
   EXPECT_EQ(Accesses(FruWrites()),
-            (std::vector<FruAccess>{{1, H + HostLockFlagOffset, 1}, {1, H + LockTurnOffset, 1}}));
+            (std::vector<FruAccess>{{1, H + testing_support::HostLockFlag, 1},
+                                    {1, H + testing_support::LockTurn, 1}}));
   // Read-compare of both writes, then one look at the BMC's flag; LockTurn is never polled.
-  EXPECT_EQ(Accesses(FruReads()), (std::vector<FruAccess>{{1, H + HostLockFlagOffset, 1},
-                                                          {1, H + LockTurnOffset, 1},
-                                                          {1, H + BmcLockFlagOffset, 1}}));
+  EXPECT_EQ(Accesses(FruReads()),
+            (std::vector<FruAccess>{{1, H + testing_support::HostLockFlag, 1},
+                                    {1, H + testing_support::LockTurn, 1},
+                                    {1, H + testing_support::BmcLockFlag, 1}}));
   EXPECT_TRUE(Waits().empty());
 }
 
 TEST_F(LockTest, BmcThatNeverLetsGoTimesOutAfterTwentySeconds) {
   Blade.Bmc.HoldMailboxLock(1, H, UINT64_MAX);
   EXPECT_EQ(LockMailbox(Transport(), 1, H), EFI_ABORTED);
-  EXPECT_EQ(Waits(), std::vector<uint64_t>(LockPolls, HalfSecond));
+  EXPECT_EQ(Waits(), std::vector<uint64_t>(40, HalfSecond));
   EXPECT_EQ(Blade.Firmware.Clock.Now(), 40 * HalfSecond);
-  EXPECT_EQ(Byte(HostLockFlagOffset), 0) << "the host stops asking";
-  EXPECT_EQ(Byte(BmcLockFlagOffset), 1);
+  EXPECT_EQ(Byte(testing_support::HostLockFlag), 0) << "the host stops asking";
+  EXPECT_EQ(Byte(testing_support::BmcLockFlag), 1);
 }
 
 struct BmcReleaseCase {
@@ -139,11 +143,11 @@ TEST_P(LockContentionTest, HostEntersOnceTheBmcLetsIt) {
   const BmcReleaseCase& C = GetParam();
   Blade.Bmc.HoldMailboxLock(1, H, C.ReleaseAt);
   if (C.TurnBackAt != UINT64_MAX) {
-    Blade.Bmc.ScheduleFruWrite(1, H + LockTurnOffset, 0, C.TurnBackAt);
+    Blade.Bmc.ScheduleFruWrite(1, H + testing_support::LockTurn, 0, C.TurnBackAt);
   }
   ASSERT_EQ(LockMailbox(Transport(), 1, H), EFI_SUCCESS);
   EXPECT_EQ(Waits().size(), C.ExpectedWaits);
-  EXPECT_EQ(Byte(HostLockFlagOffset), 1);
+  EXPECT_EQ(Byte(testing_support::HostLockFlag), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -155,22 +159,24 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(LockTest, LockHeldAlreadyOnlyYieldsTheTurn) {
-  Blade.Bmc.WriteFru(1, H + HostLockFlagOffset, {1});
+  Blade.Bmc.WriteFru(1, H + testing_support::HostLockFlag, {1});
   ASSERT_EQ(LockMailbox(Transport(), 1, H), EFI_SUCCESS);
-  EXPECT_EQ(Accesses(FruWrites()), (std::vector<FruAccess>{{1, H + LockTurnOffset, 1}}));
+  EXPECT_EQ(Accesses(FruWrites()), (std::vector<FruAccess>{{1, H + testing_support::LockTurn, 1}}));
 }
 
 TEST_F(LockTest, ReadFailureWhilePollingKeepsTheHostFlag) {
   Blade.Bmc.HoldMailboxLock(1, H, UINT64_MAX);
-  Blade.Bmc.InjectCompletion(0xC3, 1, sim::RequestMatch{{}, {}, {}, UINT16{H + BmcLockFlagOffset}});
+  Blade.Bmc.InjectCompletion(
+      0xC3, 1, sim::RequestMatch{{}, {}, {}, UINT16{H + testing_support::BmcLockFlag}});
   EXPECT_EQ(LockMailbox(Transport(), 1, H), EFI_DEVICE_ERROR);
-  EXPECT_EQ(Byte(HostLockFlagOffset), 1);
+  EXPECT_EQ(Byte(testing_support::HostLockFlag), 1);
 }
 
 TEST_F(LockTest, UnlockClearsOnlyTheHostFlag) {
-  Blade.Bmc.WriteFru(1, H + LockTurnOffset, {1, 1, 1});
+  Blade.Bmc.WriteFru(1, H + testing_support::LockTurn, {1, 1, 1});
   ASSERT_EQ(UnlockMailbox(Transport(), 1, H), EFI_SUCCESS);
-  EXPECT_EQ(Blade.Bmc.ReadFru(1, H + LockTurnOffset, 3), (std::vector<uint8_t>{1, 1, 0}));
+  EXPECT_EQ(Blade.Bmc.ReadFru(1, H + testing_support::LockTurn, 3),
+            (std::vector<uint8_t>{1, 1, 0}));
   Blade.Bmc.ClearTrace();
   ASSERT_EQ(UnlockMailbox(Transport(), 1, H), EFI_SUCCESS);
   EXPECT_TRUE(FruWrites().empty()) << "releasing a released lock writes nothing";

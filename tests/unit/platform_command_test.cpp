@@ -16,8 +16,10 @@ using Bytes = std::vector<uint8_t>;
 // The three variables a platform command works on: "mark TBD", "mark SYS" and "mark SRV".
 enum Var { Tbd, Sys, Srv };
 
-const PlatformVariable& Variable(Var V) {
-  return V == Tbd ? TalBladeData : V == Sys ? SystemSetup : ServerSetup;
+const sim::VariableSpec& Variable(Var V) {
+  return V == Tbd   ? sim::vars::TalBladeData
+         : V == Sys ? sim::vars::SystemSetup
+                    : sim::vars::ServerSetup;
 }
 
 const char* NameOf(Var V) {
@@ -73,7 +75,7 @@ protected:
     for (const Field& F : Fields) {
       Bytes Data = Value(F.V);
       std::copy(F.Value.begin(), F.Value.end(), Data.begin() + F.Offset);
-      const PlatformVariable& P = Variable(F.V);
+      const sim::VariableSpec& P = Variable(F.V);
       Blade.Firmware.Variables.Create(P.Name, P.Guid, P.Attributes, Data);
     }
   }
@@ -122,8 +124,8 @@ struct KeywordCase {
   bool Gated = false; // asks platform item 29 (which answers 0); other codes never ask (it is 1)
   bool SwRaidBefore = false;
   bool SwRaidAfter = false;
-  std::vector<Bytes> PowerRestore; // Set Power Restore Policy requests
-  std::vector<UINT32> StatusCodes;
+  std::vector<Bytes> PowerRestore{}; // Set Power Restore Policy requests
+  std::vector<UINT32> StatusCodes{};
 
   KeywordCase& Reset() {
     FlagsAfter = 0x02;
@@ -356,7 +358,8 @@ TEST_P(EveryKeywordTest, ChangesExactlyWhatTheKeywordStandsFor) {
     Codes.push_back(R.Value);
   }
   EXPECT_EQ(Codes, C.StatusCodes);
-  EXPECT_FALSE(Blade.Firmware.Variables.Exists(CLPFailureFlag.Name, CLPFailureFlag.Guid));
+  EXPECT_FALSE(Blade.Firmware.Variables.Exists(sim::vars::CLPFailureFlag.Name,
+                                               sim::vars::CLPFailureFlag.Guid));
   EXPECT_EQ(Blade.Smbios.UpdateCalls(), 0u);
 }
 
@@ -564,20 +567,25 @@ TEST_F(PlatformCommandTest, FcoeValueIsUpToEightHexDigits) {
     Set({NetBoot(0x03F9), U32(Tbd, 200, 0x5A5A5A5A)});
     EXPECT_EQ(Run(B1 + "OEMTAL_FCOE=" + Text).Status, 0x0E00u);
     const Bytes Data = Value(Tbd);
-    EXPECT_EQ(ReadLe32(&Data[200]), Value32) << "'" << Text << "'";
-    EXPECT_EQ(ReadLe16(&Data[164]), 0x03FE) << "'" << Text << "'";
+    EXPECT_EQ(Bytes(Data.begin() + 200, Data.begin() + 204), U32(Tbd, 200, Value32).Value)
+        << "'" << Text << "'";
+    EXPECT_EQ(Bytes(Data.begin() + 164, Data.begin() + 166), NetBoot(0x03FE).Value)
+        << "'" << Text << "'";
   }
 }
 
 TEST_F(PlatformCommandTest, EmFailurePauseIsSentEveryTimeWhateverTheFailureSettings) {
   Set({U8(Tbd, 276, 1)});
-  Blade.Firmware.Variables.Create(CLPFailureFlag.Name, CLPFailureFlag.Guid, 6, {1});
+  Blade.Firmware.Variables.Create(sim::vars::CLPFailureFlag.Name, sim::vars::CLPFailureFlag.Guid, 6,
+                                  {1});
   Run(P1 + "OEMTAL_EMFailurePause=ENABLE");
   Set({U8(Tbd, 276, 0)});
   Run(P1 + "OEMTAL_EMFailurePause=ENABLE");
   ASSERT_EQ(Blade.Platform.StatusCodes().size(), 2u);
   EXPECT_EQ(Blade.Platform.StatusCodes()[1].Value, 0xC000B3A1u);
-  EXPECT_EQ(Blade.Firmware.Variables.Value(CLPFailureFlag.Name, CLPFailureFlag.Guid), Bytes{1});
+  EXPECT_EQ(Blade.Firmware.Variables.Value(sim::vars::CLPFailureFlag.Name,
+                                           sim::vars::CLPFailureFlag.Guid),
+            Bytes{1});
   EXPECT_TRUE(Written().empty());
 }
 
@@ -623,7 +631,7 @@ class ReadFailureTest : public PlatformCommandTest,
 
 TEST_P(ReadFailureTest, StatusIsReturnedAndNothingWritten) {
   const ReadFailure& C = GetParam();
-  const PlatformVariable& P = Variable(C.Failing);
+  const sim::VariableSpec& P = Variable(C.Failing);
   if (C.Missing) {
     Blade.Firmware.Variables.Delete(P.Name, P.Guid);
   } else {
@@ -650,7 +658,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST_F(PlatformCommandTest, OversizedSetupIsNotRead) {
-  Blade.Firmware.Variables.Create(SystemSetup.Name, SystemSetup.Guid, 7, Bytes(800, 0));
+  Blade.Firmware.Variables.Create(sim::vars::SystemSetup.Name, sim::vars::SystemSetup.Guid, 7,
+                                  Bytes(800, 0));
   EXPECT_EQ(Run(B1 + "OEMTAL_NUMA=ENABLE").Result, EFI_BUFFER_TOO_SMALL);
   EXPECT_TRUE(Written().empty());
 }

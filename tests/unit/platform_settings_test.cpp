@@ -173,8 +173,8 @@ TEST_P(ActiveCoreCommandTest, StoresTheCountInTheByteOfThePackageSize) {
   Blade.Platform.SetCpuTopology(C.ThreadsPerCore, C.LogicalPerPackage);
   Bytes System(731, 0);
   System[C.Offset] = 0x77;
-  Blade.Firmware.Variables.Create(SystemSetup.Name, SystemSetup.Guid, SystemSetup.Attributes,
-                                  System);
+  Blade.Firmware.Variables.Create(sim::vars::SystemSetup.Name, sim::vars::SystemSetup.Guid,
+                                  sim::vars::SystemSetup.Attributes, System);
   System[C.Offset] = C.Value;
 
   auto Line = ExactText(C.Line);
@@ -183,8 +183,12 @@ TEST_P(ActiveCoreCommandTest, StoresTheCountInTheByteOfThePackageSize) {
   ASSERT_EQ(ExecutePlatformCommand(Transport(), Line.get(), &Status, &Flags), EFI_SUCCESS);
   EXPECT_EQ(Status, 0x0E00u);
   EXPECT_EQ(Flags, 0x02);
-  EXPECT_EQ(Blade.Firmware.Variables.Value(SystemSetup.Name, SystemSetup.Guid), System);
-  EXPECT_EQ(Blade.Firmware.Variables.WriteCount(SystemSetup.Name, SystemSetup.Guid), 1u);
+  EXPECT_EQ(
+      Blade.Firmware.Variables.Value(sim::vars::SystemSetup.Name, sim::vars::SystemSetup.Guid),
+      System);
+  EXPECT_EQ(
+      Blade.Firmware.Variables.WriteCount(sim::vars::SystemSetup.Name, sim::vars::SystemSetup.Guid),
+      1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

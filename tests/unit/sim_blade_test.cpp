@@ -6,15 +6,11 @@
 #include <vector>
 
 #include "core/protocols.h"
-#include "core/variables.h"
 #include "hw/hw.h"
 #include "sim/blade.h"
 #include "sim/problems.h"
-#include "tests/support/problem_log.h"
 
 namespace {
-
-using testing_support::ProblemLog;
 
 constexpr EFI_GUID Trigger = {0x55555555, 0x5555, 0x5555, {5, 5, 5, 5, 5, 5, 5, 5}};
 
@@ -43,7 +39,7 @@ void EFIAPI WaitForever(EFI_EVENT, void*) {
   }
 }
 
-std::vector<uint8_t> Var(sim::Blade& B, const PlatformVariable& V) {
+std::vector<uint8_t> Var(sim::Blade& B, const sim::VariableSpec& V) {
   return B.Firmware.Variables.Value(V.Name, V.Guid).value_or(std::vector<uint8_t>{});
 }
 
@@ -59,12 +55,20 @@ TEST(SimBlade, BootStartsWithTheDefaultProtocolsAndVariables) {
   EXPECT_NE(Handles[0], Handles[1]);
   EXPECT_NE(Handles[1], Handles[2]);
 
-  for (const PlatformVariable* V :
-       {&TalBladeData, &SystemSetup, &ServerSetup, &ClpCommandFruIdList}) {
-    EXPECT_EQ(Var(Blade, *V), std::vector<uint8_t>(V->Size, 0));
-    EXPECT_EQ(Blade.Firmware.Variables.Attributes(V->Name, V->Guid), V->Attributes);
+  struct Created {
+    const sim::VariableSpec& V;
+    size_t Size;
+    UINT32 Attributes;
+  } const Expected[] = {{sim::vars::TalBladeData, 280, 6},
+                        {sim::vars::SystemSetup, 731, 7},
+                        {sim::vars::ServerSetup, 102, 7},
+                        {sim::vars::ClpCommandFruIdList, 6, 6}};
+  for (const Created& E : Expected) {
+    EXPECT_EQ(Var(Blade, E.V), std::vector<uint8_t>(E.Size, 0));
+    EXPECT_EQ(Blade.Firmware.Variables.Attributes(E.V.Name, E.V.Guid), E.Attributes);
   }
-  EXPECT_FALSE(Blade.Firmware.Variables.Exists(CLPFailureFlag.Name, CLPFailureFlag.Guid));
+  EXPECT_FALSE(Blade.Firmware.Variables.Exists(sim::vars::CLPFailureFlag.Name,
+                                               sim::vars::CLPFailureFlag.Guid));
 }
 
 TEST(SimBlade, OptionsLeaveOutProtocolsAndVariables) {
@@ -74,7 +78,8 @@ TEST(SimBlade, OptionsLeaveOutProtocolsAndVariables) {
   sim::Blade Blade(Options);
   EXPECT_TRUE(Blade.Firmware.HandlesWith(PlatformInfoProtocolGuid).empty());
   EXPECT_EQ(Blade.Firmware.HandlesWith(IpmiTransportProtocolGuid).size(), 1u);
-  EXPECT_FALSE(Blade.Firmware.Variables.Exists(TalBladeData.Name, TalBladeData.Guid));
+  EXPECT_FALSE(
+      Blade.Firmware.Variables.Exists(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid));
 }
 
 TEST(SimBlade, ResetEndsTheBootUntilPowerCycle) {
@@ -91,7 +96,7 @@ TEST(SimBlade, ResetEndsTheBootUntilPowerCycle) {
   EXPECT_EQ(Blade.Firmware.CurrentTpl(), TPL_APPLICATION);
 
   {
-    ProblemLog Problems;
+    sim::ProblemCollector Problems;
     const size_t Calls = Blade.Firmware.Calls().size();
     EXPECT_FALSE(Blade.InstallCompletionSignal().Returned);
     EXPECT_EQ(Blade.Firmware.Calls().size(), Calls);
@@ -123,23 +128,26 @@ TEST(SimBlade, PowerCycleKeepsNonVolatileStateAndFru) {
   Blade.Bmc.AddFruDevice(1, 64);
   Blade.Bmc.WriteFru(1, 10, {0xAB});
   auto& Vars = Blade.Firmware.Variables;
-  std::vector<uint8_t> Setup(SystemSetup.Size, 0x11);
-  Vars.Create(SystemSetup.Name, SystemSetup.Guid, SystemSetup.Attributes, Setup);
-  Vars.Create(TalBladeData.Name, TalBladeData.Guid, TalBladeData.Attributes,
-              std::vector<uint8_t>(TalBladeData.Size, 0x22));
-  Vars.Create(CLPFailureFlag.Name, CLPFailureFlag.Guid, CLPFailureFlag.Attributes, {1});
+  std::vector<uint8_t> Setup(sim::vars::SystemSetup.Size, 0x11);
+  Vars.Create(sim::vars::SystemSetup.Name, sim::vars::SystemSetup.Guid,
+              sim::vars::SystemSetup.Attributes, Setup);
+  Vars.Create(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid,
+              sim::vars::TalBladeData.Attributes,
+              std::vector<uint8_t>(sim::vars::TalBladeData.Size, 0x22));
+  Vars.Create(sim::vars::CLPFailureFlag.Name, sim::vars::CLPFailureFlag.Guid,
+              sim::vars::CLPFailureFlag.Attributes, {1});
   void* Leaked = nullptr;
   Bs(Blade)->AllocatePool(EfiBootServicesData, 5, &Leaked);
   Blade.Firmware.Clock.Advance(77);
 
-  ProblemLog Problems;
+  sim::ProblemCollector Problems;
   Blade.PowerCycle();
   ASSERT_EQ(Problems.Messages.size(), 1u);
   EXPECT_NE(Problems.Messages[0].find("leak: 5 bytes"), std::string::npos);
 
-  EXPECT_EQ(Var(Blade, SystemSetup), Setup);
-  EXPECT_EQ(Var(Blade, TalBladeData), std::vector<uint8_t>(TalBladeData.Size, 0));
-  EXPECT_FALSE(Vars.Exists(CLPFailureFlag.Name, CLPFailureFlag.Guid));
+  EXPECT_EQ(Var(Blade, sim::vars::SystemSetup), Setup);
+  EXPECT_EQ(Var(Blade, sim::vars::TalBladeData), std::vector<uint8_t>(280, 0));
+  EXPECT_FALSE(Vars.Exists(sim::vars::CLPFailureFlag.Name, sim::vars::CLPFailureFlag.Guid));
   EXPECT_EQ(Blade.Bmc.ReadFru(1, 10, 1), std::vector<uint8_t>{0xAB});
   EXPECT_EQ(Blade.Firmware.Clock.Now(), 77u);
   EXPECT_EQ(Blade.Firmware.HandlesWith(IpmiTransportProtocolGuid).size(), 1u);

@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "core/ipmi.h"
 #include "sim/bmc.h"
 #include "sim/firmware.h"
 
@@ -40,14 +39,14 @@ protected:
     return {Status, Response};
   }
   Reply Read(UINT8 Fru, UINT16 Offset, UINT8 Count, UINT8 Capacity = 64) {
-    return Send(IpmiNetFnStorage, IpmiCmdReadFruData,
+    return Send(sim::ipmi::NetFnStorage, sim::ipmi::CmdReadFruData,
                 {Fru, static_cast<UINT8>(Offset), static_cast<UINT8>(Offset >> 8), Count},
                 Capacity);
   }
   Reply Write(UINT8 Fru, UINT16 Offset, Bytes Data) {
     Bytes Request{Fru, static_cast<UINT8>(Offset), static_cast<UINT8>(Offset >> 8)};
     Request.insert(Request.end(), Data.begin(), Data.end());
-    return Send(IpmiNetFnStorage, IpmiCmdWriteFruData, Request);
+    return Send(sim::ipmi::NetFnStorage, sim::ipmi::CmdWriteFruData, Request);
   }
 
   sim::VirtualClock Clock;
@@ -89,7 +88,8 @@ TEST_F(SimBmc, ReadFruDataAnswers) {
   };
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.What);
-    EXPECT_EQ(Send(IpmiNetFnStorage, IpmiCmdReadFruData, C.Request, C.Capacity), C.Expected);
+    EXPECT_EQ(Send(sim::ipmi::NetFnStorage, sim::ipmi::CmdReadFruData, C.Request, C.Capacity),
+              C.Expected);
   }
   ASSERT_EQ(Bmc.Trace().size(), std::size(Cases));
   EXPECT_EQ(Bmc.Trace()[1].CompletionCode, 0);
@@ -102,19 +102,20 @@ TEST_F(SimBmc, WriteFruDataAnswersAndClampsAtTheEnd) {
   EXPECT_EQ(Write(1, 39, {0xB0, 0xB1, 0xB2}), (Reply{EFI_SUCCESS, {1}}));
   EXPECT_EQ(Write(1, 40, {0xC0}), Error(0xCC));
   EXPECT_EQ(Write(3, 0, {0xC0}), Error(0xCB));
-  EXPECT_EQ(Send(IpmiNetFnStorage, IpmiCmdWriteFruData, {1, 0}), Error(0xC7));
+  EXPECT_EQ(Send(sim::ipmi::NetFnStorage, sim::ipmi::CmdWriteFruData, {1, 0}), Error(0xC7));
   EXPECT_EQ(Bmc.ReadFru(1, 0, 5), (Bytes{0, 1, 0xA0, 0xA1, 4}));
   EXPECT_EQ(Bmc.ReadFru(1, 38, 10), (Bytes{38, 0xB0}));
 }
 
 TEST_F(SimBmc, OtherCommandsAreAnsweredAndRecorded) {
-  EXPECT_EQ(Send(IpmiNetFnChassis, IpmiCmdSetPowerRestorePolicy, {3}), (Reply{EFI_SUCCESS, {7}}));
-  EXPECT_EQ(Send(IpmiNetFnOem, IpmiCmdOemAdapterWait, {1}), (Reply{EFI_SUCCESS, {}}));
-  EXPECT_EQ(Send(IpmiNetFnOem, IpmiCmdOemSystemUuid, {}), (Reply{EFI_SUCCESS, {}}));
-  EXPECT_EQ(Send(IpmiNetFnOem, 0x77, {}), Error(0xC1));
+  EXPECT_EQ(Send(sim::ipmi::NetFnChassis, sim::ipmi::CmdSetPowerRestorePolicy, {3}),
+            (Reply{EFI_SUCCESS, {7}}));
+  EXPECT_EQ(Send(sim::ipmi::NetFnOem, sim::ipmi::CmdOemAdapterWait, {1}), (Reply{EFI_SUCCESS, {}}));
+  EXPECT_EQ(Send(sim::ipmi::NetFnOem, sim::ipmi::CmdOemSystemUuid, {}), (Reply{EFI_SUCCESS, {}}));
+  EXPECT_EQ(Send(sim::ipmi::NetFnOem, 0x77, {}), Error(0xC1));
   EXPECT_EQ(Send(0x06, 0x01, {}), Error(0xC1));
-  EXPECT_EQ(Bmc.Requests(IpmiNetFnOem, IpmiCmdOemAdapterWait).size(), 1u);
-  EXPECT_EQ(Bmc.Requests(IpmiNetFnOem, IpmiCmdOemAdapterWait)[0].Data, Bytes{1});
+  EXPECT_EQ(Bmc.Requests(sim::ipmi::NetFnOem, sim::ipmi::CmdOemAdapterWait).size(), 1u);
+  EXPECT_EQ(Bmc.Requests(sim::ipmi::NetFnOem, sim::ipmi::CmdOemAdapterWait)[0].Data, Bytes{1});
 }
 
 TEST_F(SimBmc, InjectionsApplyInOrderForTheirCounts) {
@@ -124,7 +125,7 @@ TEST_F(SimBmc, InjectionsApplyInOrderForTheirCounts) {
   Bmc.InjectCompletion(0x81, 2, Fru1Offset8);
   Bmc.InjectStatus(EFI_TIMEOUT, 1);
   sim::RequestMatch AnyOem;
-  AnyOem.NetFn = IpmiNetFnOem;
+  AnyOem.NetFn = sim::ipmi::NetFnOem;
   Bmc.InjectCompletion(0xC0, -1, AnyOem);
 
   EXPECT_EQ(Read(1, 8, 1), Error(0x81));
@@ -133,7 +134,7 @@ TEST_F(SimBmc, InjectionsApplyInOrderForTheirCounts) {
   EXPECT_EQ(Read(1, 8, 1), (Reply{EFI_TIMEOUT, {}})); // the busy answers are used up
   EXPECT_EQ(Read(1, 8, 1), (Reply{EFI_SUCCESS, {1, 8}}));
   for (int I = 0; I < 3; ++I) {
-    EXPECT_EQ(Send(IpmiNetFnOem, IpmiCmdOemSystemUuid, {}), Error(0xC0));
+    EXPECT_EQ(Send(sim::ipmi::NetFnOem, sim::ipmi::CmdOemSystemUuid, {}), Error(0xC0));
   }
   EXPECT_EQ(Bmc.Trace()[2].Status, EFI_TIMEOUT);
 }

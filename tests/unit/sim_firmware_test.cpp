@@ -7,11 +7,8 @@
 
 #include "sim/firmware.h"
 #include "sim/problems.h"
-#include "tests/support/problem_log.h"
 
 namespace {
-
-using testing_support::ProblemLog;
 
 constexpr EFI_GUID GuidA = {0x11111111, 0x1111, 0x1111, {1, 1, 1, 1, 1, 1, 1, 1}};
 constexpr EFI_GUID GuidB = {0x22222222, 0x2222, 0x2222, {2, 2, 2, 2, 2, 2, 2, 2}};
@@ -300,7 +297,7 @@ TEST_F(SimFirmware, InjectedFailuresHitTheNthCallOnly) {
 }
 
 TEST_F(SimFirmware, PoolReportsLeaksAndBadFrees) {
-  ProblemLog Problems;
+  sim::ProblemCollector Problems;
   void* Kept = nullptr;
   void* Freed = nullptr;
   ASSERT_EQ(Bs->AllocatePool(EfiBootServicesData, 24, &Kept), EFI_SUCCESS);

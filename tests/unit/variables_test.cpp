@@ -1,4 +1,5 @@
 // The shared operations on the platform variables.
+#include "core/variables.h"
 #include "tests/support/driver_fixture.h"
 
 namespace {
@@ -8,15 +9,18 @@ using testing_support::DriverTest;
 class FruIdListTest : public DriverTest {
 protected:
   void SetList(std::vector<uint8_t> List) {
-    Blade.Firmware.Variables.Create(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid,
-                                    ClpCommandFruIdList.Attributes, std::move(List));
+    Blade.Firmware.Variables.Create(sim::vars::ClpCommandFruIdList.Name,
+                                    sim::vars::ClpCommandFruIdList.Guid,
+                                    sim::vars::ClpCommandFruIdList.Attributes, std::move(List));
   }
   std::vector<uint8_t> List() {
-    return Blade.Firmware.Variables.Value(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid)
+    return Blade.Firmware.Variables
+        .Value(sim::vars::ClpCommandFruIdList.Name, sim::vars::ClpCommandFruIdList.Guid)
         .value();
   }
   size_t Writes() {
-    return Blade.Firmware.Variables.WriteCount(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid);
+    return Blade.Firmware.Variables.WriteCount(sim::vars::ClpCommandFruIdList.Name,
+                                               sim::vars::ClpCommandFruIdList.Guid);
   }
 };
 
@@ -58,9 +62,11 @@ TEST_F(FruIdListTest, ClearWritesWithVolatileAttributesAndFullSize) {
 }
 
 TEST_F(FruIdListTest, ClearDoesNothingWhenTheListCannotBeRead) {
-  Blade.Firmware.Variables.Delete(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid);
+  Blade.Firmware.Variables.Delete(sim::vars::ClpCommandFruIdList.Name,
+                                  sim::vars::ClpCommandFruIdList.Guid);
   ClearPendingFruId(4);
-  EXPECT_FALSE(Blade.Firmware.Variables.Exists(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid));
+  EXPECT_FALSE(Blade.Firmware.Variables.Exists(sim::vars::ClpCommandFruIdList.Name,
+                                               sim::vars::ClpCommandFruIdList.Guid));
 
   // A list longer than six bytes does not fit the buffer and is left alone.
   SetList({4, 4, 4, 4, 4, 4, 4});
@@ -83,7 +89,8 @@ TEST_P(FindPendingTest, ReportsTheFirstListedId) {
   if (C.List) {
     SetList(*C.List);
   } else {
-    Blade.Firmware.Variables.Delete(ClpCommandFruIdList.Name, ClpCommandFruIdList.Guid);
+    Blade.Firmware.Variables.Delete(sim::vars::ClpCommandFruIdList.Name,
+                                    sim::vars::ClpCommandFruIdList.Guid);
   }
   UINT8 FruId = 0xEE;
   EXPECT_EQ(FindPendingFruId(&FruId), C.Expected);
@@ -107,11 +114,12 @@ protected:
     for (size_t I = 0; I < Before.size(); ++I) {
       Before[I] = static_cast<uint8_t>(0x40 + I);
     }
-    Blade.Firmware.Variables.Create(TalBladeData.Name, TalBladeData.Guid, TalBladeData.Attributes,
-                                    Before);
+    Blade.Firmware.Variables.Create(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid,
+                                    sim::vars::TalBladeData.Attributes, Before);
   }
   size_t Writes() {
-    return Blade.Firmware.Variables.WriteCount(TalBladeData.Name, TalBladeData.Guid);
+    return Blade.Firmware.Variables.WriteCount(sim::vars::TalBladeData.Name,
+                                               sim::vars::TalBladeData.Guid);
   }
   std::vector<uint8_t> Before = std::vector<uint8_t>(280);
 };
@@ -137,11 +145,13 @@ TEST_F(BladeDataByteTest, OtherIndexesRewriteTheVariableUnchanged) {
 }
 
 TEST_F(BladeDataByteTest, FailuresComeBackUnchanged) {
-  Blade.Firmware.Variables.FailSet(TalBladeData.Name, TalBladeData.Guid, EFI_WRITE_PROTECTED, 1);
+  Blade.Firmware.Variables.FailSet(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid,
+                                   EFI_WRITE_PROTECTED, 1);
   EXPECT_EQ(SetBladeDataByte(4, 8), EFI_WRITE_PROTECTED);
   EXPECT_EQ(SetBladeDataByte(5, 8), EFI_SUCCESS);
 
-  Blade.Firmware.Variables.FailGet(TalBladeData.Name, TalBladeData.Guid, EFI_DEVICE_ERROR, 1);
+  Blade.Firmware.Variables.FailGet(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid,
+                                   EFI_DEVICE_ERROR, 1);
   const size_t WritesBefore = Writes();
   EXPECT_EQ(SetBladeDataByte(4, 8), EFI_DEVICE_ERROR);
   EXPECT_EQ(Writes(), WritesBefore) << "nothing is written after a failed read";
@@ -152,16 +162,17 @@ TEST_F(BladeDataByteTest, FailuresComeBackUnchanged) {
 }
 
 TEST_F(BladeDataByteTest, OversizedVariableIsNotRead) {
-  Blade.Firmware.Variables.Create(TalBladeData.Name, TalBladeData.Guid, TalBladeData.Attributes,
-                                  std::vector<uint8_t>(300, 1));
+  Blade.Firmware.Variables.Create(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid,
+                                  sim::vars::TalBladeData.Attributes, std::vector<uint8_t>(300, 1));
   EXPECT_EQ(SetBladeDataByte(4, 8), EFI_BUFFER_TOO_SMALL);
   EXPECT_EQ(Writes(), 0u);
 }
 
 TEST_F(BladeDataByteTest, MissingVariableIsNotCreated) {
-  Blade.Firmware.Variables.Delete(TalBladeData.Name, TalBladeData.Guid);
+  Blade.Firmware.Variables.Delete(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid);
   EXPECT_EQ(SetBladeDataByte(4, 8), EFI_NOT_FOUND);
-  EXPECT_FALSE(Blade.Firmware.Variables.Exists(TalBladeData.Name, TalBladeData.Guid));
+  EXPECT_FALSE(
+      Blade.Firmware.Variables.Exists(sim::vars::TalBladeData.Name, sim::vars::TalBladeData.Guid));
 }
 
 } // namespace

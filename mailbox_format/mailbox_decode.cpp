@@ -1,25 +1,18 @@
 // Decoding FRU images and dumps back into a mailbox description that builds the same bytes.
 #include <algorithm>
-#include <cstdio>
 #include <map>
 
-#include "sim/mailbox_image.h"
+#include "mailbox_format/hex_text.h"
+#include "mailbox_format/mailbox_image.h"
 
-namespace sim {
+namespace mailbox_format {
 
 namespace {
 
-constexpr size_t HeaderSize = sizeof(MailboxHeader);
 constexpr size_t HeaderWithLock = HeaderSize + MailboxLockBytes;
 
-UINT16 Be16(const std::vector<uint8_t>& B, size_t At) {
-  return static_cast<UINT16>((B[At] << 8) | B[At + 1]);
-}
-
 std::string Hex4(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%04zX", Value);
-  return Text;
+  return HexNumber(Value, 4);
 }
 
 // The first candidate holding the signature, as the host searches; the whole header and its lock
@@ -30,7 +23,7 @@ size_t FindHeader(const std::vector<uint8_t>& B) {
     if (H + HeaderWithLock > B.size()) {
       break;
     }
-    if (B[H] == '$' && B[H + 1] == 'F' && B[H + 2] == 'I' && B[H + 3] == 'P') {
+    if (std::equal(Signature, Signature + sizeof(Signature), B.begin() + H)) {
       return H;
     }
   }
@@ -41,7 +34,7 @@ size_t FindHeader(const std::vector<uint8_t>& B) {
 bool ChecksumHolds(const std::vector<uint8_t>& B, size_t H) {
   UINT16 Sum = 0;
   for (size_t I = 0; I < HeaderSize; I += 2) {
-    Sum = static_cast<UINT16>(Sum + Be16(B, H + I));
+    Sum = static_cast<UINT16>(Sum + GetBe16(B, H + I));
   }
   return Sum == 0;
 }
@@ -62,7 +55,7 @@ size_t WalkBound(size_t From, const std::vector<size_t>& Starts, size_t ImageEnd
 void WalkList(const std::vector<uint8_t>& B, size_t Bound, MailboxList& List, DecodedList& Out) {
   size_t Q = Out.Offset;
   while (true) {
-    if (Q + 2 > Bound) {
+    if (Q + CommandIdSize > Bound) {
       if (!List.Commands.empty() || Q != Out.Offset) {
         Out.Problem = "no end id before " + Hex4(Bound);
       } else {
@@ -70,20 +63,21 @@ void WalkList(const std::vector<uint8_t>& B, size_t Bound, MailboxList& List, De
       }
       return;
     }
-    const UINT16 Id = Be16(B, Q);
+    const UINT16 Id = GetBe16(B, Q);
     if (Id == CommandEndId) {
       List.Terminated = true;
       return;
     }
-    const size_t TextEnd = std::min(Bound, Q + 2 + CommandTextCapacity);
-    auto Nul = std::find(B.begin() + Q + 2, B.begin() + TextEnd, 0);
+    const size_t TextEnd = std::min(Bound, Q + CommandIdSize + MailboxTextMax + 1);
+    const size_t Text = Q + CommandIdSize;
+    auto Nul = std::find(B.begin() + Text, B.begin() + TextEnd, 0);
     if (Nul == B.begin() + TextEnd) {
       Out.Problem = "command " + std::to_string(List.Commands.size()) + " at " + Hex4(Q) +
-                    ": no NUL within " + std::to_string(TextEnd - Q - 2) + " bytes";
+                    ": no NUL within " + std::to_string(TextEnd - Text) + " bytes";
       return;
     }
     Out.CommandOffsets.push_back(static_cast<UINT16>(Q));
-    List.Commands.push_back({Id, std::string(B.begin() + Q + 2, Nul)});
+    List.Commands.push_back({Id, std::string(B.begin() + Text, Nul)});
     Q = static_cast<size_t>(Nul - B.begin()) + 1;
   }
 }
@@ -97,13 +91,13 @@ void DecodeLists(const std::vector<uint8_t>& B, DecodedMailbox& D) {
   }
   std::map<UINT16, size_t> Seen; // list offset -> first list there
   for (size_t J = 0; J < MailboxCommandLists; ++J) {
-    const UINT16 P = Be16(B, H + 8 + 2 * J);
+    const UINT16 P = GetBe16(B, H + ListOffsetField + 2 * J);
     if (P != 0) {
       Starts.push_back(P);
     }
   }
   for (size_t J = 0; J < MailboxCommandLists; ++J) {
-    const UINT16 P = Be16(B, H + 8 + 2 * J);
+    const UINT16 P = GetBe16(B, H + ListOffsetField + 2 * J);
     if (P == 0) {
       continue;
     }
@@ -125,8 +119,8 @@ void DecodeLists(const std::vector<uint8_t>& B, DecodedMailbox& D) {
     L.Terminated = List.Terminated;
     if (R != 0 && R + ResultAreaSize <= B.size()) {
       const size_t Area = R + ResultListStride * J;
-      L.Overflow = B[Area] == OverflowMarker[0] && B[Area + 1] == OverflowMarker[1] &&
-                   B[Area + 2] == OverflowMarker[2] && B[Area + 3] == OverflowMarker[3];
+      L.Overflow = std::equal(OverflowMarker, OverflowMarker + sizeof(OverflowMarker),
+                              B.begin() + static_cast<long>(Area));
     }
     if (!L.Problem.empty()) {
       D.Notes.push_back("list " + std::to_string(J) + " at " + Hex4(P) + ": " + L.Problem);
@@ -148,14 +142,10 @@ void DecodeResults(const std::vector<uint8_t>& B, DecodedMailbox& D) {
   }
   for (UINT8 J = 0; J < MailboxCommandLists; ++J) {
     for (UINT8 I = 0; I < ResultRecordsPerList; ++I) {
-      const size_t At = ResultRecordOffset(static_cast<UINT16>(R), J, I);
-      if (std::all_of(B.begin() + At, B.begin() + At + ResultRecordSize,
-                      [](uint8_t V) { return V == 0xFF; })) {
-        continue;
+      const size_t At = ResultRecordOffset(R, J, I);
+      if (!RecordUnwritten(B.data() + At)) {
+        D.Image.Results.push_back({J, I, DecodeResultRecord(B.data() + At)});
       }
-      const UINT32 Status =
-          B[At + 2] | (B[At + 3] << 8) | (B[At + 4] << 16) | (static_cast<UINT32>(B[At + 5]) << 24);
-      D.Image.Results.push_back({J, I, {Be16(B, At), Status}});
     }
   }
 }
@@ -215,15 +205,16 @@ DecodedMailbox DecodeMailboxImage(const std::vector<uint8_t>& Bytes) {
   DecodedMailbox D;
   D.Image.Size = Bytes.size();
   D.Image.HeaderOffset = static_cast<UINT16>(H);
-  std::copy(Bytes.begin() + H + 4, Bytes.begin() + H + 8, D.Image.HeaderReserved.begin());
+  std::copy(Bytes.begin() + H + ReservedField, Bytes.begin() + H + ListOffsetField,
+            D.Image.HeaderReserved.begin());
   std::copy(Bytes.begin() + H + HeaderSize, Bytes.begin() + H + HeaderWithLock,
             D.Image.Lock.begin());
   D.ChecksumValid = ChecksumHolds(Bytes, H);
-  D.ChecksumWord = Be16(Bytes, H + 26);
+  D.ChecksumWord = GetBe16(Bytes, H + ChecksumWordField);
   if (!D.ChecksumValid) {
     D.Image.ChecksumWord = D.ChecksumWord;
   }
-  D.Image.ResultAreaOffset = Be16(Bytes, H + 24);
+  D.Image.ResultAreaOffset = GetBe16(Bytes, H + ResultAreaField);
   DecodeLists(Bytes, D);
   DecodeResults(Bytes, D);
 
@@ -247,4 +238,4 @@ DecodedMailbox DecodeMailboxImage(const std::vector<uint8_t>& Bytes) {
   return D;
 }
 
-} // namespace sim
+} // namespace mailbox_format

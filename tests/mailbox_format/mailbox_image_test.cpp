@@ -4,16 +4,16 @@
 
 #include <random>
 
-#include "sim/mailbox_image.h"
+#include "mailbox_format/mailbox_image.h"
 
 namespace {
 
-using sim::DecodeMailboxImage;
-using sim::EncodeMailboxImage;
-using sim::MailboxCommand;
-using sim::MailboxFormatError;
-using sim::MailboxImage;
-using sim::MailboxList;
+using mailbox_format::DecodeMailboxImage;
+using mailbox_format::EncodeMailboxImage;
+using mailbox_format::MailboxCommand;
+using mailbox_format::MailboxFormatError;
+using mailbox_format::MailboxImage;
+using mailbox_format::MailboxList;
 
 std::vector<MailboxCommand> Numbered(size_t Count, UINT16 FirstId = 1) {
   std::vector<MailboxCommand> Out;
@@ -101,10 +101,10 @@ class RoundTrip : public ::testing::TestWithParam<ImageCase> {};
 TEST_P(RoundTrip, DecodedDescriptionBuildsTheSameBytes) {
   const MailboxImage Original = GetParam().Make();
   const std::vector<uint8_t> Bytes = EncodeMailboxImage(Original);
-  const sim::DecodedMailbox Decoded = DecodeMailboxImage(Bytes);
+  const mailbox_format::DecodedMailbox Decoded = DecodeMailboxImage(Bytes);
   EXPECT_EQ(EncodeMailboxImage(Decoded.Image), Bytes);
   // The lists come back as commands, not as raw bytes.
-  for (size_t J = 0; J < MailboxCommandLists; ++J) {
+  for (size_t J = 0; J < 8; ++J) {
     ASSERT_EQ(Decoded.Image.Lists[J].has_value(), Original.Lists[J].has_value()) << J;
     if (Original.Lists[J]) {
       const auto& Want = Original.Lists[J]->Commands;
@@ -137,7 +137,7 @@ TEST(DecodeDamagedDumps, StillBuildBackExactly) {
       const size_t Span = Round % 3 == 0 ? Dump.size() : 400;
       Dump[H + 8 + Random() % Span % (Dump.size() - H - 8)] = static_cast<uint8_t>(Random());
     }
-    const sim::DecodedMailbox Decoded = DecodeMailboxImage(Dump);
+    const mailbox_format::DecodedMailbox Decoded = DecodeMailboxImage(Dump);
     ASSERT_EQ(EncodeMailboxImage(Decoded.Image), Dump) << "round " << Round;
   }
 }
@@ -154,7 +154,7 @@ TEST(DecodeMailbox, FindsTheFirstSignatureAsTheHostDoes) {
   Bytes[771] = 'X';
   EXPECT_EQ(DecodeMailboxImage(Bytes).Image.HeaderOffset, 1280);
   Bytes[771] = 'P';
-  const sim::DecodedMailbox Early = DecodeMailboxImage(Bytes);
+  const mailbox_format::DecodedMailbox Early = DecodeMailboxImage(Bytes);
   EXPECT_EQ(Early.Image.HeaderOffset, 768);
   EXPECT_FALSE(Early.ChecksumValid);
 }
@@ -170,7 +170,7 @@ TEST(DecodeMailbox, ShowsTheOverflowMarkerAndAListThatRunsIntoTheResultArea) {
   Image.Lists[0] = MailboxList{Numbered(33)};
   Image.Lists[1] = MailboxList{Numbered(2), false};
   Image.Results = {{0, 0, {0xFD00, 0x0000}}};
-  const sim::DecodedMailbox D = DecodeMailboxImage(EncodeMailboxImage(Image));
+  const mailbox_format::DecodedMailbox D = DecodeMailboxImage(EncodeMailboxImage(Image));
   ASSERT_EQ(D.Lists.size(), 2u);
   EXPECT_TRUE(D.Lists[0].Overflow);
   EXPECT_EQ(D.Lists[0].CommandOffsets.size(), 33u);
@@ -189,12 +189,12 @@ TEST(DecodeMailbox, ShowsTheOverflowMarkerAndAListThatRunsIntoTheResultArea) {
 }
 
 TEST(StatusWordName, NamesThePlatformWords) {
-  EXPECT_EQ(sim::StatusWordName(0x0E00), "Done");
-  EXPECT_EQ(sim::StatusWordName(0xFD02), "BadKeyword");
-  EXPECT_EQ(sim::StatusWordName(0xF502), "Refused");
-  EXPECT_EQ(sim::StatusWordName(0xFFFFFFFF), "not written");
-  EXPECT_EQ(sim::StatusWordName(0x0001), "failed");
-  EXPECT_EQ(sim::StatusWordName(0x0100), "done");
+  EXPECT_EQ(mailbox_format::StatusWordName(0x0E00), "Done");
+  EXPECT_EQ(mailbox_format::StatusWordName(0xFD02), "BadKeyword");
+  EXPECT_EQ(mailbox_format::StatusWordName(0xF502), "Refused");
+  EXPECT_EQ(mailbox_format::StatusWordName(0xFFFFFFFF), "not written");
+  EXPECT_EQ(mailbox_format::StatusWordName(0x0001), "failed");
+  EXPECT_EQ(mailbox_format::StatusWordName(0x0100), "done");
 }
 
 struct Refusal {
@@ -273,7 +273,7 @@ TEST(MailboxLayout, PutsListsBehindTheLockBytesAndResultsOnAParagraph) {
   MailboxImage Image;
   Image.Lists[0] = MailboxList{{{1, "AB"}}};  // id, text, NUL, end id: 7 bytes
   Image.Lists[3] = MailboxList{{{2, "CDE"}}}; // 8 bytes, up to 0x022E
-  const sim::MailboxLayout L = sim::PlaceMailbox(Image);
+  const mailbox_format::MailboxLayout L = mailbox_format::PlaceMailbox(Image);
   EXPECT_EQ(L.ListOffsets[0], 512 + 32);
   EXPECT_EQ(L.ListOffsets[3], 512 + 32 + 7);
   EXPECT_EQ(L.ListOffsets[1], 0);

@@ -1,51 +1,39 @@
-// Building mailboxes: header, command lists, result area, and the simulated BMC's writes of them.
-#include "sim/mailbox_image.h"
+// Building mailboxes: header, command lists and result area.
+#include "mailbox_format/mailbox_image.h"
 
 #include <algorithm>
-#include <cstdio>
 
-#include "platform/command_status.h"
-#include "sim/bmc.h"
+#include "mailbox_format/hex_text.h"
 
-namespace sim {
+namespace mailbox_format {
 
 namespace {
-
-constexpr size_t HeaderSize = sizeof(MailboxHeader);
-constexpr size_t ResultRecordBytes = ResultRecordSize;
-
-void PutBe16(std::vector<uint8_t>& Bytes, size_t At, UINT16 Value) {
-  Bytes[At] = static_cast<uint8_t>(Value >> 8);
-  Bytes[At + 1] = static_cast<uint8_t>(Value);
-}
 
 // The word that makes the 14 header words add up to 0, given the first 13.
 UINT16 ChecksumSeal(const std::vector<uint8_t>& Header) {
   UINT16 Sum = 0;
-  for (size_t I = 0; I + 2 < HeaderSize; I += 2) {
-    Sum = static_cast<UINT16>(Sum + ((Header[I] << 8) | Header[I + 1]));
+  for (size_t I = 0; I < ChecksumWordField; I += 2) {
+    Sum = static_cast<UINT16>(Sum + GetBe16(Header, I));
   }
   return static_cast<UINT16>(0x10000 - Sum);
 }
 
 std::vector<uint8_t> HeaderBytes(const MailboxImage& Image, const MailboxLayout& Layout) {
   std::vector<uint8_t> Header(HeaderSize, 0);
-  const char Signature[4] = {'$', 'F', 'I', 'P'};
-  std::copy(Signature, Signature + 4, Header.begin());
-  std::copy(Image.HeaderReserved.begin(), Image.HeaderReserved.end(), Header.begin() + 4);
+  std::copy(Signature, Signature + sizeof(Signature), Header.begin());
+  std::copy(Image.HeaderReserved.begin(), Image.HeaderReserved.end(),
+            Header.begin() + ReservedField);
   for (size_t J = 0; J < MailboxCommandLists; ++J) {
-    PutBe16(Header, 8 + 2 * J, Layout.ListOffsets[J]);
+    PutBe16(Header, ListOffsetField + 2 * J, Layout.ListOffsets[J]);
   }
-  PutBe16(Header, 24, Layout.ResultAreaOffset);
+  PutBe16(Header, ResultAreaField, Layout.ResultAreaOffset);
   // The header's last word is free for the BMC to use; it makes the 14 words add up to 0.
-  PutBe16(Header, 26, Image.ChecksumWord.value_or(ChecksumSeal(Header)));
+  PutBe16(Header, ChecksumWordField, Image.ChecksumWord.value_or(ChecksumSeal(Header)));
   return Header;
 }
 
 std::string Hex4(size_t Value) {
-  char Text[24];
-  std::snprintf(Text, sizeof(Text), "0x%04zX", Value);
-  return Text;
+  return HexNumber(Value, 4);
 }
 
 void CheckCommands(size_t ListNumber, const MailboxList& List) {
@@ -106,7 +94,7 @@ std::vector<uint8_t> EncodeMailboxHeader(const std::array<UINT16, MailboxCommand
   Layout.ResultAreaOffset = ResultAreaOffset;
   std::vector<uint8_t> Header = HeaderBytes(Image, Layout);
   if (BadChecksum) {
-    PutBe16(Header, 26, static_cast<UINT16>(ChecksumSeal(Header) + 1));
+    PutBe16(Header, ChecksumWordField, static_cast<UINT16>(ChecksumSeal(Header) + 1));
   }
   return Header;
 }
@@ -210,11 +198,7 @@ MailboxLayout WriteMailboxInto(std::vector<uint8_t>& Bytes, const MailboxImage& 
                                std::to_string(R.List) + ": a result area holds 32 records in " +
                                "each of lists 0 to 7");
     }
-    const UINT32 S = R.Record.Status;
-    Put(ResultRecordOffset(Layout.ResultAreaOffset, R.List, R.Index),
-        {static_cast<uint8_t>(R.Record.Id >> 8), static_cast<uint8_t>(R.Record.Id),
-         static_cast<uint8_t>(S), static_cast<uint8_t>(S >> 8), static_cast<uint8_t>(S >> 16),
-         static_cast<uint8_t>(S >> 24)});
+    Put(ResultRecordOffset(Layout.ResultAreaOffset, R.List, R.Index), EncodeResultRecord(R.Record));
   }
   return Layout;
 }
@@ -232,61 +216,4 @@ std::vector<uint8_t> EncodeMailboxImage(const MailboxImage& Image) {
   return Bytes;
 }
 
-std::string StatusWordName(UINT32 Status) {
-  switch (Status) {
-  case ClpStatusDone:
-    return "Done";
-  case ClpStatusBadKeyword:
-    return "BadKeyword";
-  case ClpStatusRefused:
-    return "Refused";
-  case 0xFFFFFFFF:
-    return "not written";
-  }
-  // Adapters answer with their own words; any of these bits means the command failed.
-  return (Status & 0xF0FF) != 0 ? "failed" : "done";
-}
-
-MailboxLayout WriteMailbox(Bmc& Bmc, UINT8 FruId, const MailboxImage& Image) {
-  std::vector<uint8_t> Device = Bmc.ReadFru(FruId, 0, Bmc.Fru(FruId).size());
-  const MailboxLayout Layout = WriteMailboxInto(Device, Image);
-  Bmc.WriteFru(FruId, 0, Device);
-  return Layout;
-}
-
-MailboxLayout WriteMailbox(Bmc& Bmc, UINT8 FruId, const MailboxContents& Contents) {
-  if (Contents.Lists.size() > MailboxCommandLists) {
-    throw MailboxFormatError("a mailbox holds at most eight command lists");
-  }
-  MailboxImage Image;
-  Image.Size = Bmc.Fru(FruId).size();
-  Image.HeaderOffset = Contents.HeaderOffset;
-  for (size_t J = 0; J < Contents.Lists.size(); ++J) {
-    if (!Contents.Lists[J].empty() || Contents.TerminateLists) {
-      Image.Lists[J] = MailboxList{Contents.Lists[J], Contents.TerminateLists, std::nullopt};
-    }
-  }
-  if (Contents.NoResultArea) {
-    Image.ResultAreaOffset = 0;
-  } else if (Contents.ResultAreaOffset != 0) {
-    Image.ResultAreaOffset = Contents.ResultAreaOffset;
-  }
-  if (Contents.BadChecksum) {
-    const MailboxLayout Layout = PlaceMailbox(Image);
-    const std::vector<uint8_t> Header =
-        EncodeMailboxHeader(Layout.ListOffsets, Layout.ResultAreaOffset, /*BadChecksum=*/true);
-    Image.ChecksumWord = static_cast<UINT16>((Header[26] << 8) | Header[27]);
-  }
-  return WriteMailbox(Bmc, FruId, Image);
-}
-
-ResultRecordValue ReadResultRecord(const Bmc& Bmc, UINT8 FruId, UINT16 ResultAreaOffset, UINT8 List,
-                                   UINT8 Index) {
-  std::vector<uint8_t> B =
-      Bmc.ReadFru(FruId, ResultRecordOffset(ResultAreaOffset, List, Index), ResultRecordBytes);
-  return {
-      static_cast<UINT16>((B[0] << 8) | B[1]),
-      static_cast<UINT32>(B[2] | (B[3] << 8) | (B[4] << 16) | (static_cast<UINT32>(B[5]) << 24))};
-}
-
-} // namespace sim
+} // namespace mailbox_format

@@ -10,6 +10,7 @@
 #include "firmware/runner/qemu_boot.h"
 #include "firmware/runner/report.h"
 #include "firmware/runner/scenario_builder.h"
+#include "tests/support/image_build.h"
 
 namespace {
 
@@ -101,10 +102,10 @@ void LoadStandInsAndDriver(ScenarioBuilder& S) {
 }
 
 // A mailbox in a FRU area of the file, its list 0 holding Commands.
-sim::MailboxImage Mailbox(const std::vector<sim::MailboxCommand>& Commands) {
-  sim::MailboxImage Image;
+mailbox_format::MailboxImage Mailbox(const std::vector<mailbox_format::MailboxCommand>& Commands) {
+  mailbox_format::MailboxImage Image;
   Image.Size = fw::FruAreaSize;
-  Image.Lists[0] = sim::MailboxList{Commands, true, std::nullopt};
+  Image.Lists[0] = mailbox_format::MailboxList{Commands, true, std::nullopt};
   return Image;
 }
 
@@ -206,7 +207,17 @@ void ExpectDriverResident(const FirmwareRun& R) {
 }
 
 // No "$FIP" anywhere: the driver loads, stays, searches the eight candidates and writes nothing.
-TEST(FirmwareBoot, SmokeDriverLoadsStaysAndWritesNothingWithoutMailbox) {
+// Every boot needs the image build; without it the boots are skipped (tests/support/image_build.h).
+class FirmwareBoot : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (const std::string Missing = fw::MissingImage(); !Missing.empty()) {
+      SKIP_WITHOUT_IMAGE(Missing);
+    }
+  }
+};
+
+TEST_F(FirmwareBoot, SmokeDriverLoadsStaysAndWritesNothingWithoutMailbox) {
   ScenarioBuilder S;
   PlatformVariables Vars;
   Vars.AddTo(S);
@@ -231,7 +242,7 @@ TEST(FirmwareBoot, SmokeDriverLoadsStaysAndWritesNothingWithoutMailbox) {
 
 // The machine layout for the adapter work: root ports at the slot table's bridge addresses and a
 // second root for bus 0x41, network functions behind each; it boots and the driver loads.
-TEST(FirmwareBoot, AdapterSlotLayoutBootsWithBridgesWhereTheSlotTableExpectsThem) {
+TEST_F(FirmwareBoot, AdapterSlotLayoutBootsWithBridgesWhereTheSlotTableExpectsThem) {
   ScenarioBuilder S;
   PlatformVariables Vars;
   Vars.AddTo(S);
@@ -269,8 +280,8 @@ struct MailboxPlace {
   uint16_t Results;
 };
 
-MailboxPlace Place(unsigned Device, const sim::MailboxImage& Image) {
-  const sim::MailboxLayout L = sim::PlaceMailbox(Image);
+MailboxPlace Place(unsigned Device, const mailbox_format::MailboxImage& Image) {
+  const mailbox_format::MailboxLayout L = mailbox_format::PlaceMailbox(Image);
   return {Device, L.HeaderOffset, L.ResultAreaOffset};
 }
 
@@ -295,8 +306,8 @@ const std::vector<uint8_t> LockHeld = {1, 0, 1};
 
 // A platform mailbox with a done, an adapter line, a bad keyword, a refused keyword and settings in
 // two variables. Item 29 answers 1, so the LOM3 keyword is refused; failures are not reported.
-TEST(FirmwareBoot, PlatformCommandsWriteRecordsAndVariablesAndKeepTheLock) {
-  const sim::MailboxImage Image = Mailbox({
+TEST_F(FirmwareBoot, PlatformCommandsWriteRecordsAndVariablesAndKeepTheLock) {
+  const mailbox_format::MailboxImage Image = Mailbox({
       {0x0101, "SET BOOTCFGSETTING1 OEMTAL_LOM1=ENABLE"},
       {0x0102, "SET NETPORT1 OEMTAL_PXE=ENABLE"},
       {0x0103, "SET B1 OEMTAL_LOM9=ENABLE"},
@@ -353,8 +364,8 @@ TEST(FirmwareBoot, PlatformCommandsWriteRecordsAndVariablesAndKeepTheLock) {
 
 // A NUMA change needs a restart: after the whole list the driver resets the machine, and the
 // harness reports everything before the reset goes through.
-TEST(FirmwareBoot, NumaChangeEndsTheRunInAColdResetAfterEveryRecord) {
-  const sim::MailboxImage Image = Mailbox({
+TEST_F(FirmwareBoot, NumaChangeEndsTheRunInAColdResetAfterEveryRecord) {
+  const mailbox_format::MailboxImage Image = Mailbox({
       {0x0201, "SET B1 OEMTAL_NUMA=ENABLE"},
       {0x0202, "SET B1 OEMTAL_LOM2=ENABLE"},
   });
@@ -394,8 +405,8 @@ TEST(FirmwareBoot, NumaChangeEndsTheRunInAColdResetAfterEveryRecord) {
 // With ClpFailurePause on, the first failure of the boot is reported and later ones are not: a
 // bad keyword, a refused one and the failed run itself give one 0xC000B3A0 between them. The
 // EMFailurePause keyword sends its own code whatever the gate says.
-TEST(FirmwareBoot, FailurePauseReportsExactlyOneFailurePerBoot) {
-  const sim::MailboxImage Image = Mailbox({
+TEST_F(FirmwareBoot, FailurePauseReportsExactlyOneFailurePerBoot) {
+  const mailbox_format::MailboxImage Image = Mailbox({
       {0x0301, "SET B1 OEMTAL_LOM9=ENABLE"},
       {0x0302, "SET B1 OEMTAL_EMFailurePause=ENABLE"},
       {0x0303, "SET B1 OEMTAL_SIO2=ENABLE"},
@@ -430,8 +441,8 @@ TEST(FirmwareBoot, FailurePauseReportsExactlyOneFailurePerBoot) {
 
 // The completion signal releases the platform mailbox (HostLockFlag back to 0, nothing else moves)
 // and, with a FRU device still listed as pending, reports that once.
-TEST(FirmwareBoot, CompletionSignalReleasesTheLockAndReportsPendingFruIds) {
-  const sim::MailboxImage Image = Mailbox({{0x0401, "SET B1 OEMTAL_LOM1=DISABLE"}});
+TEST_F(FirmwareBoot, CompletionSignalReleasesTheLockAndReportsPendingFruIds) {
+  const mailbox_format::MailboxImage Image = Mailbox({{0x0401, "SET B1 OEMTAL_LOM1=DISABLE"}});
   const MailboxPlace M = Place(1, Image);
   ScenarioBuilder S;
   PlatformVariables Vars(/*FailurePause=*/1);
@@ -460,9 +471,9 @@ TEST(FirmwareBoot, CompletionSignalReleasesTheLockAndReportsPendingFruIds) {
 
 // Item 30 answering 1 moves the platform mailbox to FRU device 2, for the run and for the release;
 // a mailbox in FRU device 1 is not touched.
-TEST(FirmwareBoot, PlatformItem30MovesTheMailboxToFruDevice2) {
-  const sim::MailboxImage Platform = Mailbox({{0x0501, "SET B1 OEMTAL_IPL1=CD"}});
-  const sim::MailboxImage Other = Mailbox({{0x0601, "SET B1 OEMTAL_IPL1=KEY"}});
+TEST_F(FirmwareBoot, PlatformItem30MovesTheMailboxToFruDevice2) {
+  const mailbox_format::MailboxImage Platform = Mailbox({{0x0501, "SET B1 OEMTAL_IPL1=CD"}});
+  const mailbox_format::MailboxImage Other = Mailbox({{0x0601, "SET B1 OEMTAL_IPL1=KEY"}});
   const MailboxPlace M2 = Place(2, Platform);
   const MailboxPlace M1 = Place(1, Other);
   ScenarioBuilder S;
@@ -493,7 +504,7 @@ TEST(FirmwareBoot, PlatformItem30MovesTheMailboxToFruDevice2) {
 
 // The SMBIOS-edit stand-in in real firmware, used as the driver's UUID setting uses it: the update
 // keeps the structure's handle and size, changes only the UUID, and reaches the published table.
-TEST(FirmwareBoot, SmbiosEditStandInReplacesTheSystemUuidUnderItsHandle) {
+TEST_F(FirmwareBoot, SmbiosEditStandInReplacesTheSystemUuidUnderItsHandle) {
   const std::vector<uint8_t> Uuid = {0xFF, 0xEE, 0xDD, 0xCC, 0xBB, 0xAA, 0x99, 0x88,
                                      0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11, 0x00};
   ScenarioBuilder S;
@@ -522,13 +533,13 @@ TEST(FirmwareBoot, SmbiosEditStandInReplacesTheSystemUuidUnderItsHandle) {
 // The runner's own limit: a boot that cannot end in time is cut off, said to have timed out, and
 // leaves an incomplete report. The BMC holds the platform mailbox's lock, so the driver waits 20 s
 // for it, far past a 3 s limit however fast the machine.
-TEST(FirmwareBoot, ABootPastItsLimitIsCutOffAndSaidToHaveTimedOut) {
+TEST_F(FirmwareBoot, ABootPastItsLimitIsCutOffAndSaidToHaveTimedOut) {
   ScenarioBuilder S;
   PlatformVariables Vars;
   Vars.AddTo(S);
   LoadStandInsAndDriver(S);
   S.Snapshot("entry");
-  sim::MailboxImage Image = Mailbox({{0x0001, "SET B1 OEMTAL_LOM1=ENABLE"}});
+  mailbox_format::MailboxImage Image = Mailbox({{0x0001, "SET B1 OEMTAL_LOM1=ENABLE"}});
   Image.Lock = {1, 1, 0}; // LockTurn with the BMC, BmcLockFlag set
 
   fw::BootRequest Request;

@@ -1,11 +1,12 @@
-// Command mailboxes as a BMC lays them out in its FRU devices: building them from command lists,
-// decoding FRU images (or dumps) back into header, lists and result records, and the simulated
-// BMC's view of them. Used by tests, by bladecfg-sim and by the mailbox image tool.
+// Command mailboxes as a BMC lays them out in its FRU devices: building FRU images from command
+// lists, and decoding FRU images (or dumps) back into header, lists and result records. Used by the
+// simulated BMC, the tools, the firmware runner and the tests.
 //
-//   sim::MailboxImage Image;                       // 4096 bytes, header at 512
-//   Image.Lists[0] = sim::MailboxList{{{0x0001, "SET B1 OEMTAL_NUMA=ENABLE"}}};
-//   std::vector<uint8_t> Bytes = sim::EncodeMailboxImage(Image);   // a plain FRU file
-//   sim::DecodedMailbox Back = sim::DecodeMailboxImage(Bytes);     // Back.Image encodes to Bytes
+//   mailbox_format::MailboxImage Image;                          // 4096 bytes, header at 512
+//   Image.Lists[0] = mailbox_format::MailboxList{{{0x0001, "SET B1 OEMTAL_NUMA=ENABLE"}}};
+//   std::vector<uint8_t> Bytes = mailbox_format::EncodeMailboxImage(Image); // a plain FRU file
+//   mailbox_format::DecodedMailbox Back = mailbox_format::DecodeMailboxImage(Bytes);
+//   // Back.Image encodes to Bytes again
 #pragma once
 
 #include <array>
@@ -15,23 +16,16 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/mailbox.h"
+#include "mailbox_format/layout.h"
+#include "mailbox_format/result_records.h"
 
-namespace sim {
-
-class Bmc;
+namespace mailbox_format {
 
 // What the mailbox format cannot hold, or a layout that does not fit its FRU device.
 class MailboxFormatError : public std::invalid_argument {
 public:
   using std::invalid_argument::invalid_argument;
 };
-
-constexpr size_t FruAddressSpace = 0x10000; // FRU offsets are 16-bit
-constexpr size_t MailboxLockBytes = 3;      // LockTurn, BmcLockFlag, HostLockFlag
-constexpr size_t MailboxTextMax = 255;      // the host reads a text into 256 bytes with its NUL
-constexpr size_t ResultAreaSize = ResultListStride * MailboxCommandLists;
-constexpr size_t ResultRecordsPerList = ResultListStride / ResultRecordSize;
 
 struct MailboxCommand {
   UINT16 Id;
@@ -43,13 +37,7 @@ struct MailboxList {
   // A BMC always ends a list with id 0xFFFF; tests of the overflow rule may leave it off.
   bool Terminated = true;
   // Where the list starts; when unset it goes right behind the previous piece.
-  std::optional<UINT16> Offset;
-};
-
-struct ResultRecordValue {
-  UINT16 Id;
-  UINT32 Status;
-  bool operator==(const ResultRecordValue& O) const { return Id == O.Id && Status == O.Status; }
+  std::optional<UINT16> Offset{};
 };
 
 // A result record somewhere in the result area (an unwritten record is all 0xFF bytes).
@@ -113,9 +101,6 @@ std::vector<uint8_t> EncodeMailboxImage(const MailboxImage& Image);
 // byte outside its pieces as it was. Returns the layout.
 MailboxLayout WriteMailboxInto(std::vector<uint8_t>& Bytes, const MailboxImage& Image);
 
-// Names of the CLP status words a result record can hold.
-std::string StatusWordName(UINT32 Status);
-
 // What a decoded list or record looks like to the host, for reports.
 struct DecodedList {
   UINT8 Number;
@@ -139,26 +124,4 @@ struct DecodedMailbox {
 // FRU device. A bad checksum is decoded all the same and shows in ChecksumValid.
 DecodedMailbox DecodeMailboxImage(const std::vector<uint8_t>& Bytes);
 
-// The simulated BMC's side.
-
-// The mailbox the older tests describe: lists in order, all terminated or none.
-struct MailboxContents {
-  UINT16 HeaderOffset = MailboxFirstOffset;
-  // Command lists 0 to 7; an empty-and-unterminated list gets offset 0 in the header.
-  std::vector<std::vector<MailboxCommand>> Lists;
-  bool TerminateLists = true;
-  // 0 places the result area right behind the command lists.
-  UINT16 ResultAreaOffset = 0;
-  bool NoResultArea = false;
-  bool BadChecksum = false;
-};
-
-// Writes header, lock bytes (all 0), lists and a result area of 0xFF bytes into the FRU device,
-// growing nothing: the device must be large enough.
-MailboxLayout WriteMailbox(Bmc& Bmc, UINT8 FruId, const MailboxContents& Contents);
-MailboxLayout WriteMailbox(Bmc& Bmc, UINT8 FruId, const MailboxImage& Image);
-
-ResultRecordValue ReadResultRecord(const Bmc& Bmc, UINT8 FruId, UINT16 ResultAreaOffset, UINT8 List,
-                                   UINT8 Index);
-
-} // namespace sim
+} // namespace mailbox_format

@@ -1,0 +1,44 @@
+# The tools from the command line (label tools), included from tests/CMakeLists.txt. Each run's exit
+# status is checked as well as its output (run_and_check.cmake).
+set(RunAndCheck ${CMAKE_CURRENT_LIST_DIR}/run_and_check.cmake)
+set(Examples ${CMAKE_SOURCE_DIR}/tools/examples)
+
+# Name, expected exit status, output pattern (empty: any), then the command after "--".
+function(add_tool_test Name Exit Match)
+  set(Checks -DEXIT=${Exit} "-DREJECT=simulated blade:")
+  if(NOT Match STREQUAL "")
+    list(APPEND Checks "-DMATCH=${Match}")
+  endif()
+  add_test(NAME ${Name} COMMAND ${CMAKE_COMMAND} ${Checks} -P ${RunAndCheck} ${ARGN})
+  set_tests_properties(${Name} PROPERTIES LABELS tools)
+endfunction()
+
+# The main job: the default blade runs its platform commands (a done, a refused and a bad keyword
+# among them) and the completion signal releases the mailbox.
+add_tool_test(bladecfg-sim.default 0
+  "DriverEntry: returned EFI_SUCCESS.*lock at the end: +LockTurn 1, BmcLockFlag 0, HostLockFlag 0.*0x0E00 +Done.*0xF502 +Refused.*0xFD02 +BadKeyword"
+  -- $<TARGET_FILE:bladecfg-sim>)
+add_tool_test(bladecfg-sim.json 0 "\"meaning\": \"Refused, retried 2 times\".*\"busy_retried\": 0"
+  -- $<TARGET_FILE:bladecfg-sim> --json)
+# CLI11 answers an unknown option with its own exit status; a file that cannot be read is 2.
+add_tool_test(bladecfg-sim.usage 109 "" -- $<TARGET_FILE:bladecfg-sim> --bogus)
+add_tool_test(bladecfg-sim.missing-file 2 "" -- $<TARGET_FILE:bladecfg-sim> no-such-scenario.json)
+
+# Every example scenario runs clean: the boot ends, nothing goes wrong in the simulated blade.
+file(GLOB ExampleFiles CONFIGURE_DEPENDS ${Examples}/*.json)
+foreach(Example ${ExampleFiles})
+  get_filename_component(Name ${Example} NAME_WE)
+  file(READ ${Example} Text)
+  if(Text MATCHES "\"fru_devices\"")
+    add_tool_test(bladecfg-sim.example.${Name} 0 "DriverEntry: "
+      -- $<TARGET_FILE:bladecfg-sim> ${Example})
+    add_tool_test(bladecfg-sim.example.${Name}.json 0 "\"entry\": {"
+      -- $<TARGET_FILE:bladecfg-sim> ${Example} --json)
+  else()
+    add_test(NAME bladecfg-mailbox.round-trip.${Name}
+      COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:bladecfg-mailbox> -DDESCRIPTION=${Example}
+              -DWORK=${CMAKE_CURRENT_BINARY_DIR}/round-trip-${Name}
+              -P ${CMAKE_CURRENT_LIST_DIR}/mailbox_round_trip.cmake)
+    set_tests_properties(bladecfg-mailbox.round-trip.${Name} PROPERTIES LABELS tools)
+  endif()
+endforeach()

@@ -1,0 +1,28 @@
+# Runs the command given after "--" and checks how it ended: its exit status must be EXIT, its
+# standard output must match MATCH when given, and neither output may match REJECT when given.
+#   cmake -DEXIT=0 -DMATCH=... -DREJECT=... -P run_and_check.cmake -- program arguments...
+set(Command)
+set(Taking FALSE)
+math(EXPR Last "${CMAKE_ARGC} - 1")
+foreach(I RANGE ${Last})
+  if(Taking)
+    list(APPEND Command "${CMAKE_ARGV${I}}")
+  elseif(CMAKE_ARGV${I} STREQUAL "--")
+    set(Taking TRUE)
+  endif()
+endforeach()
+if(NOT Command OR NOT DEFINED EXIT)
+  message(FATAL_ERROR "usage: cmake -DEXIT=N [-DMATCH=RE] [-DREJECT=RE] -P ${CMAKE_CURRENT_LIST_FILE} -- COMMAND...")
+endif()
+
+execute_process(COMMAND ${Command} RESULT_VARIABLE Status OUTPUT_VARIABLE Out ERROR_VARIABLE Err)
+set(Shown "standard output:\n${Out}\nstandard error:\n${Err}")
+if(NOT Status STREQUAL "${EXIT}")
+  message(FATAL_ERROR "exit status ${Status}, expected ${EXIT}\n${Shown}")
+endif()
+if(DEFINED MATCH AND NOT Out MATCHES "${MATCH}")
+  message(FATAL_ERROR "the output does not match ${MATCH}\n${Shown}")
+endif()
+if(DEFINED REJECT AND ("${Out}${Err}" MATCHES "${REJECT}"))
+  message(FATAL_ERROR "the output matches ${REJECT}\n${Shown}")
+endif()
