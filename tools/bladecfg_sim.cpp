@@ -37,7 +37,14 @@ int main(int argc, char** argv) {
   }
   const tools::RunOutcome Run = tools::RunScenario(Scenario);
   if (Json) {
-    std::cout << tools::JsonReport(Run, Trace).dump(2) << "\n";
+    // Mailbox texts go in as hex when they are not plain ASCII; anything else that is not UTF-8
+    // (a file name) ends the run with a message rather than an abort.
+    try {
+      std::cout << tools::JsonReport(Run, Trace).dump(2) << "\n";
+    } catch (const nlohmann::json::exception& E) {
+      std::cerr << "bladecfg-sim: the JSON report cannot be written: " << E.what() << "\n";
+      return 1;
+    }
   } else {
     std::cout << tools::TextReport(Run, Trace);
   }

@@ -73,15 +73,23 @@ mf::PlacedResultRecord ResultFromJson(const JsonView& V) {
 
 nlohmann::ordered_json CommandToJson(const mf::MailboxCommand& C) {
   nlohmann::ordered_json J = {{"id", HexNumber(C.Id, 4)}};
-  if (Printable(C.Text)) {
-    J["text"] = C.Text;
-  } else {
-    J["hex"] = HexBytesText(std::vector<uint8_t>(C.Text.begin(), C.Text.end()));
-  }
+  PutCommandText(J, C.Text);
   return J;
 }
 
 } // namespace
+
+void PutCommandText(nlohmann::ordered_json& Json, const std::string& Text) {
+  if (Printable(Text)) {
+    Json["text"] = Text;
+  } else {
+    Json["hex"] = HexBytesText(std::vector<uint8_t>(Text.begin(), Text.end()));
+  }
+}
+
+std::string ReadableText(const std::string& Text) {
+  return Printable(Text) ? Text : "[" + HexBytesText({Text.begin(), Text.end()}) + "]";
+}
 
 std::string RecordMeaning(const mf::DecodedMailbox& D, const mf::PlacedResultRecord& R) {
   for (const mf::DecodedList& L : D.Lists) {
@@ -252,9 +260,7 @@ std::string DescribeMailbox(const mf::DecodedMailbox& D) {
         << (L.Overflow ? ", OverflowMarker at the start of its result area" : "") << "\n";
     for (size_t I = 0; I < List.Commands.size(); ++I) {
       const mf::MailboxCommand& C = List.Commands[I];
-      Out << "  " << I << "  " << HexNumber(C.Id, 4) << "  "
-          << (Printable(C.Text) ? C.Text
-                                : "[" + HexBytesText({C.Text.begin(), C.Text.end()}) + "]");
+      Out << "  " << I << "  " << HexNumber(C.Id, 4) << "  " << ReadableText(C.Text);
       if (I >= mf::MailboxCommandsPerList) {
         Out << "   (beyond the 32 the host carries out)";
       }

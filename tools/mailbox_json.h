@@ -31,6 +31,14 @@ nlohmann::ordered_json MailboxToJson(const mailbox_format::DecodedMailbox& Decod
 std::string RecordMeaning(const mailbox_format::DecodedMailbox& Decoded,
                           const mailbox_format::PlacedResultRecord& Record);
 
+// A command text as JSON: "text" when it is printable ASCII, else its bytes as "hex". BMC texts are
+// bytes, not UTF-8; either way the document stays valid and the text comes back unchanged.
+void PutCommandText(nlohmann::ordered_json& Json, const std::string& Text);
+
+// A command text for reading: the text itself when it is printable ASCII, else its bytes in
+// brackets.
+std::string ReadableText(const std::string& Text);
+
 // A readable listing of a decoded image: header, lists with their records, notes.
 std::string DescribeMailbox(const mailbox_format::DecodedMailbox& Decoded);
 

@@ -6,6 +6,7 @@
 
 #include "core/failure.h"
 #include "tools/json_view.h"
+#include "tools/mailbox_json.h"
 
 namespace tools {
 
@@ -106,18 +107,16 @@ void MailboxText(const MailboxOutcome& M, std::ostream& Out) {
     char Line[64];
     std::snprintf(Line, sizeof(Line), "    %-3zu %-7s %-11s ", C.Index, HexNumber(C.Id, 4).c_str(),
                   C.Record ? HexNumber(C.Record->Status, 4).c_str() : "-");
-    Out << Line << C.Meaning << "\n        " << C.Text << "\n";
+    Out << Line << C.Meaning << "\n        " << ReadableText(C.Text) << "\n";
   }
 }
 
 Json MailboxJson(const MailboxOutcome& M) {
   Json Commands = Json::array();
   for (const CommandOutcome& C : M.Commands) {
-    Json J = {{"list", C.List},
-              {"index", C.Index},
-              {"id", HexNumber(C.Id, 4)},
-              {"text", C.Text},
-              {"executions", C.Executions}};
+    Json J = {{"list", C.List}, {"index", C.Index}, {"id", HexNumber(C.Id, 4)}};
+    PutCommandText(J, C.Text);
+    J["executions"] = C.Executions;
     if (C.Record) {
       J["record"] = {{"id", HexNumber(C.Record->Id, 4)},
                      {"status", HexNumber(C.Record->Status, 4)}};

@@ -183,4 +183,23 @@ TEST(SimReport, JsonCarriesTheSameReport) {
   EXPECT_NE(Text.find("IPMI requests: " + std::to_string(R.Ipmi.Requests)), std::string::npos);
 }
 
+// "SET B1 OEMTAL_SERIAL=Jos" and a Latin-1 e acute: BMC texts are bytes, and such a text must
+// neither stop the JSON report nor come out changed.
+TEST(SimReport, TextsThatAreNotAsciiGoIntoTheReportsAsHex) {
+  const std::string Hex =
+      "53 45 54 20 42 31 20 4F 45 4D 54 41 4C 5F 53 45 52 49 41 4C 3D 4A 6F 73 E9";
+  const tools::RunOutcome R = RunText(Platform(R"([{"id": 1, "hex": ")" + Hex + R"("}])"));
+  ASSERT_EQ(R.Mailboxes.at(0).Commands.size(), 1u);
+  EXPECT_EQ(R.Mailboxes[0].Commands[0].Meaning, "Done");
+  EXPECT_TRUE(Changed(R, "TalBladeData", "Serial", "\"Jos\\u00E9\""));
+
+  std::string Dumped;
+  ASSERT_NO_THROW(Dumped = tools::JsonReport(R, true).dump(2));
+  const nlohmann::ordered_json Command =
+      nlohmann::ordered_json::parse(Dumped)["mailboxes"][0]["commands"][0];
+  EXPECT_FALSE(Command.contains("text"));
+  EXPECT_EQ(Command["hex"], Hex);
+  EXPECT_NE(tools::TextReport(R, false).find("[" + Hex + "]"), std::string::npos);
+}
+
 } // namespace
