@@ -4,7 +4,6 @@
 #include <map>
 #include <sstream>
 
-#include "core/failure.h"
 #include "tools/json_view.h"
 #include "tools/mailbox_json.h"
 
@@ -13,6 +12,10 @@ namespace tools {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// The PI status codes the driver raises.
+constexpr EFI_STATUS_CODE_VALUE CommandFailureCode = 0xC000B3A0;
+constexpr EFI_STATUS_CODE_VALUE EmFailurePauseStatusCode = 0xC000B3A1;
 
 const std::map<EFI_STATUS, const char*>& StatusNames() {
   static const std::map<EFI_STATUS, const char*> Names = {
@@ -72,10 +75,10 @@ Json OutcomeJson(const sim::BootOutcome& O) {
 }
 
 std::string StatusCodeMeaning(const sim::StatusCodeRecord& C) {
-  if (C.Value == ClpFailureCode) {
+  if (C.Value == CommandFailureCode) {
     return "command failure report";
   }
-  if (C.Value == EmFailurePauseCode) {
+  if (C.Value == EmFailurePauseStatusCode) {
     return "EMFailurePause";
   }
   return "";

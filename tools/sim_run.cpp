@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "hw/hw.h"
 #include "sim/problems.h"
 
 namespace tools {
