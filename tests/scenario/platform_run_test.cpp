@@ -1,5 +1,7 @@
 // The platform mailbox's command list run from start to end: records, retries, the overflow
 // marker, the lock, and the reset a command asks for.
+#include <tuple>
+
 #include "mailbox/platform_run.h"
 #include "tests/support/driver_fixture.h"
 
@@ -260,33 +262,30 @@ TEST_F(PlatformRunTest, AFruFailureCutsTheRunShort) {
 
 // A Read FRU Data answer whose size and count byte disagree, met at one read of command 1: its id,
 // its text, or its result record read back before the write.
-struct FaultyAnswerCase {
-  const char* Name;
-  sim::FruAnswerFault Fault;
-  enum { Id, Text, Record } Where;
-};
+enum class FaultyRead { Id, Text, Record };
 
-class PlatformRunFaultyAnswerTest : public PlatformRunTest,
-                                    public ::testing::WithParamInterface<FaultyAnswerCase> {
+class PlatformRunFaultyAnswerTest
+    : public PlatformRunTest,
+      public ::testing::WithParamInterface<std::tuple<sim::FruAnswerFault, FaultyRead>> {
 protected:
   void Arm(const std::vector<mailbox_format::MailboxCommand>& Commands) {
-    const FaultyAnswerCase& C = GetParam();
-    const UINT16 Offset = C.Where == FaultyAnswerCase::Record
-                              ? static_cast<UINT16>(Layout.ResultAreaOffset + 6)
-                              : static_cast<UINT16>(RecordOffset(Commands, 1) +
-                                                    (C.Where == FaultyAnswerCase::Text ? 2 : 0));
-    Blade.Bmc.InjectFruAnswerFault(C.Fault, 1, sim::RequestMatch{{}, {}, 1, Offset});
+    const auto [Fault, Where] = GetParam();
+    const UINT16 Offset =
+        Where == FaultyRead::Record
+            ? static_cast<UINT16>(Layout.ResultAreaOffset + 6)
+            : static_cast<UINT16>(RecordOffset(Commands, 1) + (Where == FaultyRead::Text ? 2 : 0));
+    Blade.Bmc.InjectFruAnswerFault(Fault, 1, sim::RequestMatch{{}, {}, 1, Offset});
   }
   UINT8 Numa() const {
-    return Blade.Firmware.Variables.Value(sim::vars::SystemSetup.Name, sim::vars::SystemSetup.Guid)
-        ->at(112);
+    const sim::VariableSpec& V = sim::vars::SystemSetup;
+    return Blade.Firmware.Variables.Value(V.Name, V.Guid)->at(112);
   }
 };
 
 // Through the driver's entry: one report, no reset, the lock held; the command is carried out only
 // when its id and text arrived whole, and gets no record. Then the same by direct call.
 TEST_P(PlatformRunFaultyAnswerTest, CutsTheRunShortWithOneReport) {
-  const FaultyAnswerCase& C = GetParam();
+  const FaultyRead Where = std::get<1>(GetParam());
   const std::vector<mailbox_format::MailboxCommand> Commands = {
       {0x0001, Platform("OEMTAL_LOM1=ENABLE")},
       {0x0002, Platform("OEMTAL_NUMA=ENABLE")},
@@ -302,7 +301,7 @@ TEST_P(PlatformRunFaultyAnswerTest, CutsTheRunShortWithOneReport) {
   EXPECT_EQ(Record(0), (mailbox_format::ResultRecordValue{0x0001, Done}));
   EXPECT_EQ(Record(1), Unwritten);
   EXPECT_EQ(Record(2), Unwritten);
-  EXPECT_EQ(Numa(), C.Where == FaultyAnswerCase::Record ? 1 : 0);
+  EXPECT_EQ(Numa(), Where == FaultyRead::Record ? 1 : 0);
   EXPECT_EQ(BladeData()[152], 0x01) << "LOM1 only: command 2 is not run";
 
   Put(Commands);
@@ -311,28 +310,21 @@ TEST_P(PlatformRunFaultyAnswerTest, CutsTheRunShortWithOneReport) {
   EXPECT_EQ(Record(1), Unwritten);
 }
 
+std::string
+FaultyReadName(const ::testing::TestParamInfo<std::tuple<sim::FruAnswerFault, FaultyRead>>& Info) {
+  const char* Faults[] = {"ShorterThanCount", "LongerThanCount", "CountAboveRequest"};
+  const char* Places[] = {"Id", "Text", "Record"};
+  return std::string(Places[static_cast<int>(std::get<1>(Info.param))]) +
+         Faults[static_cast<int>(std::get<0>(Info.param))];
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Answers, PlatformRunFaultyAnswerTest,
-    ::testing::Values(
-        FaultyAnswerCase{"IdShorterThanCount", sim::FruAnswerFault::ShorterThanCount,
-                         FaultyAnswerCase::Id},
-        FaultyAnswerCase{"IdLongerThanCount", sim::FruAnswerFault::LongerThanCount,
-                         FaultyAnswerCase::Id},
-        FaultyAnswerCase{"IdCountAboveRequest", sim::FruAnswerFault::CountAboveRequest,
-                         FaultyAnswerCase::Id},
-        FaultyAnswerCase{"TextShorterThanCount", sim::FruAnswerFault::ShorterThanCount,
-                         FaultyAnswerCase::Text},
-        FaultyAnswerCase{"TextLongerThanCount", sim::FruAnswerFault::LongerThanCount,
-                         FaultyAnswerCase::Text},
-        FaultyAnswerCase{"TextCountAboveRequest", sim::FruAnswerFault::CountAboveRequest,
-                         FaultyAnswerCase::Text},
-        FaultyAnswerCase{"RecordShorterThanCount", sim::FruAnswerFault::ShorterThanCount,
-                         FaultyAnswerCase::Record},
-        FaultyAnswerCase{"RecordLongerThanCount", sim::FruAnswerFault::LongerThanCount,
-                         FaultyAnswerCase::Record},
-        FaultyAnswerCase{"RecordCountAboveRequest", sim::FruAnswerFault::CountAboveRequest,
-                         FaultyAnswerCase::Record}),
-    [](const auto& Info) { return std::string(Info.param.Name); });
+    ::testing::Combine(::testing::Values(sim::FruAnswerFault::ShorterThanCount,
+                                         sim::FruAnswerFault::LongerThanCount,
+                                         sim::FruAnswerFault::CountAboveRequest),
+                       ::testing::Values(FaultyRead::Id, FaultyRead::Text, FaultyRead::Record)),
+    FaultyReadName);
 
 TEST_F(PlatformRunTest, AFirmwareFailureOfACommandCutsTheRunShortWithoutItsRecord) {
   Put(DoneCommands(2));
