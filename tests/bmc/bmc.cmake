@@ -3,10 +3,9 @@
 # from tests/CMakeLists.txt. Like the firmware boots, they run in the plain host build only.
 find_package(nlohmann_json 3.10 REQUIRED)
 file(GLOB BmcSources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
-add_executable(bmc_tests ${BmcSources} ${CMAKE_CURRENT_SOURCE_DIR}/support/test_main.cpp)
+add_executable(bmc_tests ${BmcSources})
 target_include_directories(bmc_tests PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(bmc_tests PRIVATE firmware_runner nlohmann_json::nlohmann_json GTest::gtest)
-target_compile_options(bmc_tests PRIVATE -Wall -Wextra -Werror)
+target_link_libraries(bmc_tests PRIVATE firmware_runner nlohmann_json::nlohmann_json GTest::gtest_main)
 target_compile_definitions(bmc_tests PRIVATE
   BLADECFG_MAILBOX_TOOL="$<TARGET_FILE:bladecfg-mailbox>"
   BLADECFG_BMC_LOCK_SCRIPT="${CMAKE_SOURCE_DIR}/scripts/bmc-lock.sh")
@@ -19,7 +18,6 @@ if(OPENIPMI_INCLUDE_DIR)
   add_library(bladecfg_ipmi_sim_answers MODULE
               ${CMAKE_SOURCE_DIR}/firmware/runner/ipmi_sim_answers.cpp)
   target_include_directories(bladecfg_ipmi_sim_answers PRIVATE ${OPENIPMI_INCLUDE_DIR})
-  target_compile_options(bladecfg_ipmi_sim_answers PRIVATE -Wall -Wextra -Werror)
   add_dependencies(bmc_tests bladecfg_ipmi_sim_answers)
   target_compile_definitions(bmc_tests PRIVATE
     BLADECFG_IPMI_SIM_ANSWERS="$<TARGET_FILE:bladecfg_ipmi_sim_answers>")

@@ -6,6 +6,7 @@
 
 #include "firmware/runner/host_os.h"
 #include "tests/bmc/bmc_boot.h"
+#include "tests/support/boot_test.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ fw::ScenarioBuilder LockScenario(uint16_t ResultArea) {
 }
 
 // The BMC with the platform mailbox, the lock script holding it, and one boot meanwhile.
-class BmcLock : public ::testing::Test {
+class BmcLock : public testing_support::BootTest {
 protected:
   // Hold: how long the script keeps the mailbox after the host asks ("forever": it never yields).
   void BootWhileTheBmcHolds(const std::string& Hold, const std::string& Name) {

@@ -6,6 +6,7 @@
 
 #include "firmware/runner/host_os.h"
 #include "tests/bmc/bmc_boot.h"
+#include "tests/support/boot_test.h"
 
 namespace {
 
@@ -81,7 +82,11 @@ fw::IpmiSimSettings EmptyDevices() {
   return Settings;
 }
 
-TEST(BmcWorkflow, MailboxWrittenWithIpmitoolIsRunAndItsRecordsReadBackAgreeWithQemusBmc) {
+// The boots need the image build; without it they are skipped.
+class BmcWorkflow : public testing_support::BootTest {};
+class BmcAnswers : public testing_support::BootTest {};
+
+TEST_F(BmcWorkflow, MailboxWrittenWithIpmitoolIsRunAndItsRecordsReadBackAgreeWithQemusBmc) {
   fw::IpmiSimBmc Bmc(EmptyDevices());
   ASSERT_EQ(Bmc.Failure(), "");
   const std::vector<uint8_t> Image = BuildImage(Bmc, PlatformMailbox, "platform");
@@ -157,7 +162,7 @@ TEST(BmcWorkflow, MailboxWrittenWithIpmitoolIsRunAndItsRecordsReadBackAgreeWithQ
 // A NUMA change resets the machine after the records are written. The BMC keeps its FRU files and
 // the machine its variable store: the next boot finds NUMA already on, the command is done again
 // without a reset, and the records are still there.
-TEST(BmcWorkflow, RecordsWrittenBeforeAResetAreThereAfterItAndTheSecondBootNeedsNoReset) {
+TEST_F(BmcWorkflow, RecordsWrittenBeforeAResetAreThereAfterItAndTheSecondBootNeedsNoReset) {
   fw::IpmiSimSettings Settings = EmptyDevices();
   fw::IpmiSimBmc Bmc(Settings);
   ASSERT_EQ(Bmc.Failure(), "");
@@ -207,7 +212,7 @@ TEST(BmcWorkflow, RecordsWrittenBeforeAResetAreThereAfterItAndTheSecondBootNeeds
 // 0x41 and 0x30). Neither BMC knows them: both refuse with 0xC1 (invalid command). ipmitool's raw
 // requests over ipmi_sim's LAN channel get the same answer. At the end of a FRU device the two
 // differ; the mailbox never reaches there.
-TEST(BmcAnswers, ChassisAndOemRequestsAreRefusedByBothBmcsAndFruDeviceEndsDiffer) {
+TEST_F(BmcAnswers, ChassisAndOemRequestsAreRefusedByBothBmcsAndFruDeviceEndsDiffer) {
   struct Request {
     unsigned NetFn, Command;
     std::vector<uint8_t> Data;
@@ -283,7 +288,7 @@ TEST(BmcAnswers, ChassisAndOemRequestsAreRefusedByBothBmcsAndFruDeviceEndsDiffer
 // With a module that answers them, ipmi_sim takes the chassis and OEM requests as a blade's BMC
 // does: the harness gets the configured answers over KCS, and the power-restore policy that an
 // ACLINK command sets reaches the BMC before the reset the command asks for.
-TEST(BmcAnswers, AModuleLetsIpmiSimAnswerThemAndThePowerRestorePolicyReachesIt) {
+TEST_F(BmcAnswers, AModuleLetsIpmiSimAnswerThemAndThePowerRestorePolicyReachesIt) {
   fw::RunDirectory Work("bladecfg-bmc-answers");
   fw::IpmiSimSettings Settings = EmptyDevices();
   const std::string Requests = (Work.Path() / "requests.log").string();

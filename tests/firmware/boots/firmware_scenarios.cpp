@@ -10,7 +10,7 @@
 #include "firmware/runner/qemu_boot.h"
 #include "firmware/runner/report.h"
 #include "firmware/runner/scenario_builder.h"
-#include "tests/support/image_build.h"
+#include "tests/support/boot_test.h"
 
 namespace {
 
@@ -207,15 +207,7 @@ void ExpectDriverResident(const FirmwareRun& R) {
 }
 
 // No "$FIP" anywhere: the driver loads, stays, searches the eight candidates and writes nothing.
-// Every boot needs the image build; without it the boots are skipped (tests/support/image_build.h).
-class FirmwareBoot : public ::testing::Test {
-protected:
-  void SetUp() override {
-    if (const std::string Missing = fw::MissingImage(); !Missing.empty()) {
-      SKIP_WITHOUT_IMAGE(Missing);
-    }
-  }
-};
+class FirmwareBoot : public testing_support::BootTest {};
 
 TEST_F(FirmwareBoot, SmokeDriverLoadsStaysAndWritesNothingWithoutMailbox) {
   ScenarioBuilder S;
