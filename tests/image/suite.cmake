@@ -5,6 +5,10 @@ add_suite(image_tests image)
 set(BLADECFG_IMAGE_PATH ${CMAKE_SOURCE_DIR}/build/image/BladeCfgDxe.efi
     CACHE FILEPATH "BladeCfgDxe.efi read by the image tests")
 target_compile_definitions(image_tests PRIVATE BLADECFG_IMAGE_PATH="${BLADECFG_IMAGE_PATH}")
+if(NOT EXISTS ${BLADECFG_IMAGE_PATH})
+  message(STATUS "No image at ${BLADECFG_IMAGE_PATH} yet: the image tests and the boots skip "
+                 "themselves until cmake --workflow --preset image has built it")
+endif()
 
 # The image's memory routines, renamed so that the test binary keeps the C library's own.
 set(ImageMemory ${CMAKE_SOURCE_DIR}/image/memory.cpp)
