@@ -46,6 +46,10 @@ EFI_STATUS SendFruRequest(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UI
   }
 }
 
+// Both FRU requests start with the device id and the offset, lowest byte first; a read's count or a
+// write's data follows.
+constexpr UINT8 FruRequestHead = 3;
+
 void FillRequestHead(UINT8* Request, UINT8 FruId, UINT16 Offset) {
   Request[0] = FruId;
   WriteLe16(Request + 1, Offset);
@@ -60,9 +64,9 @@ EFI_STATUS ReadFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT
   if (Count > FruChunkMax) {
     return EFI_ABORTED;
   }
-  UINT8 Request[4];
+  UINT8 Request[FruRequestHead + 1];
   FillRequestHead(Request, FruId, Offset);
-  Request[3] = Count;
+  Request[FruRequestHead] = Count;
   const UINT8 Expected = static_cast<UINT8>(Count + 1);
   UINT8 Delivered = 0;
   EFI_STATUS Status = SendFruRequest(Transport, Delay, IpmiCmdReadFruData, Request, sizeof(Request),
@@ -84,14 +88,15 @@ EFI_STATUS WriteFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UIN
   if (Count > FruChunkMax) {
     return EFI_ABORTED;
   }
-  UINT8 Request[3 + FruChunkMax];
+  UINT8 Request[FruRequestHead + FruChunkMax];
   FillRequestHead(Request, FruId, Offset);
-  CopyBytes(Request + 3, Data, Count);
+  CopyBytes(Request + FruRequestHead, Data, Count);
   // Only the status of a write counts: the bytes of its answer are not looked at.
   UINT8 Response[1];
   UINT8 Delivered = 0;
   return SendFruRequest(Transport, Delay, IpmiCmdWriteFruData, Request,
-                        static_cast<UINT8>(Count + 3), Response, sizeof(Response), &Delivered);
+                        static_cast<UINT8>(FruRequestHead + Count), Response, sizeof(Response),
+                        &Delivered);
 }
 
 EFI_STATUS ReadFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
