@@ -1,6 +1,7 @@
 // The machine behind the hardware-access interface (hw/hw.h) on the host: the driver's port, MSR
-// and CPUID accesses reach the current HostHardware, which the simulated blade is while it lives. It is a library of its own beneath the driver, so that the driver links against it as the
-// image links against hw/x86.cpp.
+// and CPUID accesses reach the current HostHardware, which the simulated blade is while it lives.
+// It is a library of its own beneath the driver, so that the driver links against it as the image
+// links against hw/x86.cpp.
 #pragma once
 
 #include "hw/hw.h"
