@@ -4,7 +4,8 @@ add_suite(image_tests image)
 # Where the image preset puts the image; point it elsewhere to check another build of it.
 set(BLADECFG_IMAGE_PATH ${CMAKE_SOURCE_DIR}/build/image/BladeCfgDxe.efi
     CACHE FILEPATH "BladeCfgDxe.efi read by the image tests")
-target_compile_definitions(image_tests PRIVATE BLADECFG_IMAGE_PATH="${BLADECFG_IMAGE_PATH}")
+target_compile_definitions(image_tests PRIVATE BLADECFG_IMAGE_PATH="${BLADECFG_IMAGE_PATH}"
+                                              BLADECFG_EDK2_DIR="${CMAKE_SOURCE_DIR}/edk2")
 if(NOT EXISTS ${BLADECFG_IMAGE_PATH})
   message(STATUS "No image at ${BLADECFG_IMAGE_PATH} yet: the image tests and the boots skip "
                  "themselves until cmake --workflow --preset image has built it")
