@@ -9,7 +9,7 @@ Packages=(
   llvm                            # llvm-readobj and llvm-objdump, for looking into the image
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev # the tools: scenario and mailbox files, command lines
-  clang-format
+  clang-format clang-tidy         # scripts/lint.sh
   qemu-system-x86 ovmf            # booting the image in real firmware
   openipmi ipmitool               # a BMC program (ipmi_sim) and its LAN client for the bmc tests
   libopenipmi-dev                 # the headers of ipmi_sim's modules
