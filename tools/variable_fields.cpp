@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/keyword_actions.h"
 #include "tools/json_view.h"
 
 namespace tools {
@@ -11,10 +12,11 @@ namespace {
 using K = FieldKind;
 
 // The device bits of DeviceEnableMask and DeviceDisableMask.
-const std::vector<FieldBits> DeviceBits = {
-    {"LOM1", 0x00000001},  {"LOM2", 0x00000002}, {"MEZ1", 0x0000000C}, {"MEZ2", 0x000000C0},
-    {"MEZ2B", 0x00000300}, {"LOM3", 0x00000400}, {"LOM4", 0x00000800}, {"MEZ3", 0x00003000},
-    {"MEZ4", 0x00030000},  {"MEZ4B", 0x000C0000}};
+const std::vector<FieldBits> DeviceBits = {{"LOM1", Device::Lom1},   {"LOM2", Device::Lom2},
+                                           {"MEZ1", Device::Mez1},   {"MEZ2", Device::Mez2},
+                                           {"MEZ2B", Device::Mez2B}, {"LOM3", Device::Lom3},
+                                           {"LOM4", Device::Lom4},   {"MEZ3", Device::Mez3},
+                                           {"MEZ4", Device::Mez4},   {"MEZ4B", Device::Mez4B}};
 
 const std::vector<FieldBits> NetBootBits = {{"FcPermAddr11", NetBootFlag::FcPermAddr11},
                                             {"FcPermAddr12", NetBootFlag::FcPermAddr12},
