@@ -288,7 +288,16 @@ void ApplyAction(CommandContext& C, const KeywordAction& A) {
   }
 }
 
-// Where the keyword starts in a platform command line, or 0 when the line is not one.
+// Platform item 29 refuses some device keywords on this platform. Answers whether the action may go
+// on; a failing query is returned through Status.
+BOOLEAN PassesGate(PLATFORM_INFO_PROTOCOL* Info, EFI_STATUS* Status) {
+  UINT64 Refused = 0;
+  *Status = Info->Query(PlatformInfoDeviceSettingsRefused, &Refused);
+  return !EFI_ERROR(*Status) && Refused == 0;
+}
+
+} // namespace
+
 UINT16 PlatformKeywordStart(const CHAR8* Text) {
   UINT16 Length = 0;
   if (TextStartsWith(Text, PrefixN.Text, &Length)) {
@@ -300,16 +309,6 @@ UINT16 PlatformKeywordStart(const CHAR8* Text) {
   }
   return 0;
 }
-
-// Platform item 29 refuses some device keywords on this platform. Answers whether the action may go
-// on; a failing query is returned through Status.
-BOOLEAN PassesGate(PLATFORM_INFO_PROTOCOL* Info, EFI_STATUS* Status) {
-  UINT64 Refused = 0;
-  *Status = Info->Query(PlatformInfoDeviceSettingsRefused, &Refused);
-  return !EFI_ERROR(*Status) && Refused == 0;
-}
-
-} // namespace
 
 EFI_STATUS ExecutePlatformCommand(IPMI_TRANSPORT_PROTOCOL* Ipmi, const CHAR8* Text, UINT32* Status,
                                   UINT8* Flags) {

@@ -12,3 +12,7 @@
 // after which the caller abandons its run.
 EFI_STATUS ExecutePlatformCommand(IPMI_TRANSPORT_PROTOCOL* Ipmi, const CHAR8* Text, UINT32* Status,
                                   UINT8* Flags);
+
+// Where the keyword starts in a platform command line, or 0 when the line is not one: a line that
+// begins with "SET N" belongs to the adapters whatever follows.
+UINT16 PlatformKeywordStart(const CHAR8* Text);

@@ -48,3 +48,19 @@ endforeach()
 add_test(NAME command-reference-current
   COMMAND bladecfg-reference check ${CMAKE_SOURCE_DIR}/docs/reference)
 set_tests_properties(command-reference-current PROPERTIES LABELS tools)
+
+# bladecfg-mailbox check: exit status 1 exactly when something will fail.
+add_tool_test(bladecfg-mailbox.check.adapter-mailbox 0
+  "vendor 0x8086: row 6 [^\n]* receives \"SET BootEnable=ENABLE\".*nothing will fail"
+  -- $<TARGET_FILE:bladecfg-mailbox> check ${Examples}/adapter-mailbox.json --fru 5)
+add_tool_test(bladecfg-mailbox.check.refused 1 "will fail: always refused"
+  -- $<TARGET_FILE:bladecfg-mailbox> check ${Examples}/platform-mailbox.json)
+add_tool_test(bladecfg-mailbox.check.json 1 "\"kind\": \"platform keyword\".*\"will_fail\": true"
+  -- $<TARGET_FILE:bladecfg-mailbox> check ${Examples}/platform-mailbox.json --json)
+add_tool_test(bladecfg-mailbox.check.scenario 0 "FRU device 1, 8192 bytes.*nothing will fail"
+  -- $<TARGET_FILE:bladecfg-mailbox> check ${Examples}/full-list.json)
+string(REPEAT "X" 280 LongValue)
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/too-long.json
+  "{\"lists\": [[{\"id\": 1, \"text\": \"SET B1 OEMTAL_SERIAL=${LongValue}\"}]]}\n")
+add_tool_test(bladecfg-mailbox.check.too-long 1 "a command holds at most 255"
+  -- $<TARGET_FILE:bladecfg-mailbox> check ${CMAKE_CURRENT_BINARY_DIR}/too-long.json)
