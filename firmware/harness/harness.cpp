@@ -61,6 +61,9 @@ struct HarnessState {
   volatile UINTN CodesSeen;
   Directive Current;
   UINT8 Scratch[ScenarioDataMax];
+  // Time-stamp counter ticks: the last StartImage, and every ipmi directive's request so far.
+  UINT64 LastStartTicks;
+  UINT64 IpmiTicks;
 };
 
 HarnessState H;
@@ -70,6 +73,10 @@ void DebugConsoleSink(void*, char C) {
 }
 
 ReportWriter Report(DebugConsoleSink, nullptr);
+
+UINT64 TimeStampCounter() {
+  return __builtin_ia32_rdtsc();
+}
 
 void ReportError(const char* What, EFI_STATUS Status) {
   Report.Word("error").Word(What).Status(Status).End();
@@ -288,7 +295,9 @@ void LoadAndStart(const CHAR16* File) {
   if (!EFI_ERROR(Loaded)) {
     // Said before the start: a driver that resets the machine never returns here.
     Report.Word("start").Name(File).End();
+    const UINT64 Before = TimeStampCounter();
     Started = H.Bs->StartImage(Handle, nullptr, nullptr);
+    H.LastStartTicks = TimeStampCounter() - Before;
   }
   // A driver whose entry failed is unloaded by the firmware: its loaded-image protocol is gone.
   const bool Resident = !EFI_ERROR(Loaded) && LoadedImage(Handle) != nullptr;
@@ -409,8 +418,10 @@ void SendIpmi(const Directive& D) {
   UINT8 Size = sizeof(Response);
   const UINT8 NetFn = static_cast<UINT8>(D.Numbers[0]);
   const UINT8 Command = static_cast<UINT8>(D.Numbers[1]);
+  const UINT64 Before = TimeStampCounter();
   const EFI_STATUS Status = IpmiKcsSend(X86KcsPorts(H.Bs), KcsDefaultLimits, NetFn, 0, Command,
                                         D.Data, static_cast<UINT8>(D.DataSize), Response, &Size);
+  H.IpmiTicks += TimeStampCounter() - Before;
   Report.Word("ipmi").Hex(NetFn, 2).Hex(Command, 2).Status(Status).Bytes(Response, Size).End();
 }
 
@@ -472,6 +483,14 @@ bool Execute(const Directive& D) {
     return true;
   case DirectiveKind::Ipmi:
     SendIpmi(D);
+    return true;
+  case DirectiveKind::Clock:
+    // The counter is read first, so that the line's own output falls into the next interval.
+    Report.Word("clock").Word(D.Tag).Decimal(TimeStampCounter()).Decimal(H.LastStartTicks);
+    Report.Decimal(H.IpmiTicks).End();
+    return true;
+  case DirectiveKind::Stall:
+    H.Bs->Stall(D.Numbers[0]);
     return true;
   case DirectiveKind::Pci:
     ReportPci(static_cast<UINT32>(D.Numbers[0]), static_cast<UINT32>(D.Numbers[1]),

@@ -12,6 +12,7 @@
 //   pci <bus:device.function> <vendor and device ID> <bus-number register>
 //   smbios <get|update|reget|table> <status> <structure bytes or ->
 //   ipmi <netfn> <command> <status> <answer bytes, the completion code alone, or ->
+//   clock <tag> <time-stamp counter> <ticks of the last StartImage> <ticks in ipmi requests>
 //   reset <type> <status>
 //   error <what> <status>
 //   end <number of lines before this one>

@@ -323,6 +323,21 @@ ParseOutcome ParseDirective(const char* Line, UINTN Length, Directive* Out, cons
     }
     return ParseOutcome::Directive;
   }
+  if (Equals(Verb, VerbLength, "clock")) {
+    Out->Kind = DirectiveKind::Clock;
+    if (W.Count != 2 || !ParseTag(W.Text[1], W.Length[1], Out->Tag)) {
+      return Fail(Message, "clock needs a tag of a-z, 0-9 and -");
+    }
+    return ParseOutcome::Directive;
+  }
+  if (Equals(Verb, VerbLength, "stall")) {
+    Out->Kind = DirectiveKind::Stall;
+    const ParseOutcome R = ParseNumbers(W, 1, Out, Message);
+    if (R == ParseOutcome::Directive && Out->Numbers[0] > StallMaxMicroseconds) {
+      return Fail(Message, "stall of more than ten seconds");
+    }
+    return R;
+  }
   if (Equals(Verb, VerbLength, "smbios-uuid")) {
     Out->Kind = DirectiveKind::SmbiosUuid;
     if (W.Count != 2 || W.Length[1] != 32 ||

@@ -14,6 +14,10 @@
 //                                                         structure through SmbiosEditProtocol
 //   ipmi <netfn> <command> <hex bytes or ->               send one request to the BMC over KCS and
 //                                                         report its answer
+//   clock <tag>                                           report the time-stamp counter, the ticks
+//                                                         the last StartImage took and the ticks
+//                                                         spent in ipmi requests so far
+//   stall <microseconds>                                  wait with the Stall boot service
 //
 // Numbers are decimal, or hexadecimal with 0x; attributes are hexadecimal.
 //
@@ -33,12 +37,15 @@ enum class DirectiveKind : UINT8 {
   Pci,
   SmbiosUuid,
   Ipmi,
+  Clock,
+  Stall,
 };
 
 constexpr UINTN ScenarioNameMax = 64; // UTF-16 units, NUL included
 constexpr UINTN ScenarioDataMax = 1024;
 constexpr UINTN ScenarioTagMax = 16; // NUL included
 constexpr UINTN ScenarioIpmiDataMax = 64;
+constexpr UINT64 StallMaxMicroseconds = 10000000;
 
 struct Directive {
   DirectiveKind Kind;
@@ -46,7 +53,7 @@ struct Directive {
   EFI_GUID Guid;
   UINT32 Attributes;
   UINT64 Numbers[3]; // platform: item, value; watch: size; readback: fru, offset, count;
-                     // pci: bus, device, function; ipmi: netfn, command
+                     // pci: bus, device, function; ipmi: netfn, command; stall: microseconds
   UINTN DataSize;
   UINT8 Data[ScenarioDataMax];
   char Tag[ScenarioTagMax];

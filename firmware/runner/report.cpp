@@ -149,6 +149,15 @@ private:
       R_.Ipmi.push_back(L);
       return true;
     }
+    if (Verb == "clock") {
+      ClockLine C{};
+      if (W.size() != 5 || !ParseUnsigned(W[2], 10, &C.Counter) ||
+          !ParseUnsigned(W[3], 10, &C.LastStartTicks) || !ParseUnsigned(W[4], 10, &C.IpmiTicks)) {
+        return false;
+      }
+      R_.Clocks[W[1]] = C;
+      return true;
+    }
     if (Verb == "reset") {
       uint64_t Type = 0, S = 0;
       if (W.size() != 3 || !ParseUnsigned(W[1], 10, &Type) || !ParseUnsigned(W[2], 16, &S)) {

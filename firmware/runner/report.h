@@ -50,6 +50,13 @@ struct IpmiLine {
   std::vector<uint8_t> Bytes; // after the completion code; the code alone on EFI_DEVICE_ERROR
 };
 
+// The harness's clock at a clock directive, in time-stamp counter ticks.
+struct ClockLine {
+  uint64_t Counter;
+  uint64_t LastStartTicks; // how long the last StartImage took
+  uint64_t IpmiTicks;      // time in the harness's own ipmi requests so far
+};
+
 struct ResetLine {
   uint32_t Type;
   EFI_STATUS Status;
@@ -65,6 +72,7 @@ struct Report {
   std::map<std::string, PciLine> Pci;     // by "bus:dev.fn" in hexadecimal
   std::map<std::string, ReadBack> Smbios; // System Information structure: get, update, reget, table
   std::vector<IpmiLine> Ipmi;             // in the order sent
+  std::map<std::string, ClockLine> Clocks; // by tag
   std::optional<ResetLine> Reset;
   std::vector<std::string> Errors;   // what the harness itself reported as failing
   std::vector<std::string> Problems; // lines the host could not read, a missing end, a bad count

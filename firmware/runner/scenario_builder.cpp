@@ -28,6 +28,14 @@ ScenarioBuilder& ScenarioBuilder::Ipmi(unsigned NetFn, unsigned Command,
               (Data.empty() ? "-" : Hex(Data)));
 }
 
+ScenarioBuilder& ScenarioBuilder::Clock(const std::string& Tag) {
+  return Line("clock " + Tag);
+}
+
+ScenarioBuilder& ScenarioBuilder::Stall(unsigned Microseconds) {
+  return Line("stall " + std::to_string(Microseconds));
+}
+
 ScenarioBuilder& ScenarioBuilder::Variable(const std::string& Name, const std::string& Guid,
                                            uint32_t Attributes, const std::vector<uint8_t>& Bytes) {
   const std::string Text = Hex(Bytes);

@@ -20,6 +20,8 @@ public:
   ScenarioBuilder& Pci(unsigned Bus, unsigned Device, unsigned Function);
   ScenarioBuilder& SmbiosUuid(const std::vector<uint8_t>& Uuid);
   ScenarioBuilder& Ipmi(unsigned NetFn, unsigned Command, const std::vector<uint8_t>& Data);
+  ScenarioBuilder& Clock(const std::string& Tag);
+  ScenarioBuilder& Stall(unsigned Microseconds);
 
   const std::string& Text() const { return Text_; }
 

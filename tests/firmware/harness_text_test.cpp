@@ -55,9 +55,11 @@ TEST(ScenarioFile, WhatTheRunnerWritesTheHarnessReadsBack) {
       .SmbiosUuid({0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC,
                    0xDD, 0xEE, 0xFF})
       .Ipmi(0x30, 0x41, {0x01, 0x02})
-      .Ipmi(0x06, 0x01, {});
+      .Ipmi(0x06, 0x01, {})
+      .Clock("pass-end")
+      .Stall(100000);
   const std::vector<Directive> D = ParseAll("# comment\r\n\n" + S.Text());
-  ASSERT_EQ(D.size(), 12u);
+  ASSERT_EQ(D.size(), 14u);
   EXPECT_EQ(D[0].Kind, DirectiveKind::Variable);
   EXPECT_EQ(Name(D[0]), u"TalBladeData");
   EXPECT_TRUE(GuidEquals(D[0].Guid, BladeGuid)) << "the GUID's in-memory layout";
@@ -88,6 +90,10 @@ TEST(ScenarioFile, WhatTheRunnerWritesTheHarnessReadsBack) {
   EXPECT_EQ(std::vector<uint8_t>(D[10].Data, D[10].Data + D[10].DataSize),
             (std::vector<uint8_t>{0x01, 0x02}));
   EXPECT_EQ(D[11].DataSize, 0u) << "a request with no data";
+  EXPECT_EQ(D[12].Kind, DirectiveKind::Clock);
+  EXPECT_STREQ(D[12].Tag, "pass-end");
+  EXPECT_EQ(D[13].Kind, DirectiveKind::Stall);
+  EXPECT_EQ(D[13].Numbers[0], 100000u);
 }
 
 TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
@@ -116,6 +122,11 @@ TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
       "ipmi 6 1",
       "ipmi 6 1 " + std::string(2 * (ScenarioIpmiDataMax + 1), '0'),
       "platform 1 2 3 4 5 6",
+      "clock",
+      "clock Pass", // tags are lower case
+      "stall",
+      "stall 10000001", // more than ten seconds
+
       "platform 99999999999 1",
   };
   for (const std::string& Line : Lines) {
@@ -159,6 +170,7 @@ void FullReport(ReportWriter& W) {
   W.Word("completion").Status(EFI_SUCCESS).End();
   W.Word("ipmi").Hex(0x30, 2).Hex(0x41, 2).Status(EFI_DEVICE_ERROR).Bytes(Bytes + 2, 1).End();
   W.Word("ipmi").Hex(0x06, 2).Hex(0x01, 2).Status(EFI_SUCCESS).Bytes(Bytes, 2).End();
+  W.Word("clock").Word("pass-end").Decimal(123456789012ull).Decimal(4000).Decimal(250).End();
   W.Word("reset").Decimal(0).Status(EFI_SUCCESS).End();
   W.Word("error").Word("a thing failed").Status(EFI_DEVICE_ERROR).End();
   const UINTN Lines = W.Lines();
@@ -187,6 +199,10 @@ TEST(Report, WhatTheHarnessWritesTheRunnerReadsBack) {
   EXPECT_EQ(R.Ipmi[0].Status, EFI_DEVICE_ERROR);
   EXPECT_EQ(R.Ipmi[0].Bytes, std::vector<uint8_t>{0xFE});
   EXPECT_EQ(R.Ipmi[1].Bytes, (std::vector<uint8_t>{0x01, 0x02}));
+  ASSERT_EQ(R.Clocks.count("pass-end"), 1u);
+  EXPECT_EQ(R.Clocks.at("pass-end").Counter, 123456789012u);
+  EXPECT_EQ(R.Clocks.at("pass-end").LastStartTicks, 4000u);
+  EXPECT_EQ(R.Clocks.at("pass-end").IpmiTicks, 250u);
   ASSERT_TRUE(R.Reset.has_value());
   EXPECT_EQ(R.Reset->Type, 0u);
   ASSERT_EQ(R.Errors.size(), 1u);
@@ -202,6 +218,7 @@ TEST(Report, ACutOffOrDamagedReportIsIncomplete) {
       Full + "begin\n",                              // something after the end
       "begin\nfru entry 1 512 0 00\nend 1\n",        // a read-back of no snapshot
       "begin\nload \\X.efi 0 0 7\nend 1\n",          // resident must be 0 or 1
+      "begin\nclock a 1 2\nend 1\n",                 // a clock line has three numbers
   };
   for (const std::string& Text : Cases) {
     EXPECT_FALSE(fw::ParseReport(Text).Complete()) << Text;
