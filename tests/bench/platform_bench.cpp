@@ -8,35 +8,24 @@
 
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "core/entry.h"
 #include "platform/platform_command.h"
 #include "sim/blade.h"
 #include "sim/bmc_mailbox.h"
+#include "tests/bench/bench_mailbox.h"
 #include "tests/bench/ipmi_floor.h"
 
 namespace {
-
-constexpr const char* Keywords[] = {"OEMTAL_LOM1=ENABLE",
-                                    "OEMTAL_MEZ2=DISABLE",
-                                    "OEMTAL_IPL1=NETWORK",
-                                    "OEMTAL_IOV1_BUS2=ENABLE",
-                                    "OEMTAL_ISCSI=ENABLE",
-                                    "OEMTAL_SERIAL=SN0123456789",
-                                    "OEMTAL_UUID=00112233445566778899AABBCCDDEEFF",
-                                    "OEMTAL_FCOE=0000BEEF"};
 
 constexpr UINT8 PlatformFru = 1;
 constexpr size_t FruSize = 8192;
 
 sim::MailboxContents Mailbox(int Commands) {
   sim::MailboxContents Contents;
-  Contents.Lists.emplace_back();
-  for (int I = 0; I < Commands; ++I) {
-    Contents.Lists[0].push_back(
-        {static_cast<UINT16>(I + 1), std::string("SET BOOTCFGSETTING1 ") + Keywords[I % 8]});
-  }
+  Contents.Lists.push_back(bench::PlatformCommands(Commands));
   return Contents;
 }
 
@@ -52,19 +41,25 @@ bench::FloorComparison PassAgainstFloor(int Commands) {
       Blade.Bmc.Trace(), bench::PlatformPassFloor(Before, Blade.Bmc.Fru(PlatformFru), PlatformFru));
 }
 
+// Only the pass is timed: DriverEntry, which runs it. Building and dropping the blade is not.
 void BM_PlatformPass(benchmark::State& State) {
   const int Commands = static_cast<int>(State.range(0));
   size_t Requests = 0;
   uint64_t VirtualMicroseconds = 0;
   for (auto _ : State) {
-    sim::Blade Blade;
-    Blade.Bmc.AddFruDevice(PlatformFru, FruSize);
-    sim::WriteMailbox(Blade.Bmc, PlatformFru, Mailbox(Commands));
-    Blade.Platform.SetPortValue(0x50C, 1);
-    const uint64_t Start = Blade.Firmware.Clock.Now();
-    benchmark::DoNotOptimize(Blade.LoadDriver());
-    Requests = Blade.Bmc.Trace().size();
-    VirtualMicroseconds = Blade.Firmware.Clock.Now() - Start;
+    State.PauseTiming();
+    std::optional<sim::Blade> Blade(std::in_place);
+    Blade->Bmc.AddFruDevice(PlatformFru, FruSize);
+    sim::WriteMailbox(Blade->Bmc, PlatformFru, Mailbox(Commands));
+    Blade->Platform.SetPortValue(0x50C, 1);
+    const uint64_t Start = Blade->Firmware.Clock.Now();
+    State.ResumeTiming();
+    benchmark::DoNotOptimize(Blade->LoadDriver());
+    State.PauseTiming();
+    Requests = Blade->Bmc.Trace().size();
+    VirtualMicroseconds = Blade->Firmware.Clock.Now() - Start;
+    Blade.reset();
+    State.ResumeTiming();
   }
   const bench::FloorComparison Floor = PassAgainstFloor(Commands);
   State.counters["ipmi_requests"] = static_cast<double>(Requests);
@@ -104,7 +99,8 @@ int ReportFloor() {
       std::cout << "    below the floor (the floor is wrong): " << M << "\n";
     }
   }
-  std::cout << "  full adapter mailbox: not measured; it needs the adapter command run\n";
+  std::cout
+      << "  worst-case full adapter mailbox: not measured; it needs the adapter command run\n";
   return 0;
 }
 
