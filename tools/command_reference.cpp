@@ -57,6 +57,9 @@ std::string BitGroupNames(const VariableField& F, uint32_t Mask) {
   return Text.substr(Text.find('(') + 1, Text.size() - Text.find('(') - 2);
 }
 
+// The settings an adapter list may hold take effect only in the run after the arrival wait.
+const std::string AfterArrivalWait = "carried out in the adapter run that follows the arrival wait";
+
 // What one keyword does, as the reference tells it.
 struct Effect {
   Json Changes = Json::array();
@@ -169,8 +172,7 @@ void DescribeActiveCores(Effect& E, const KeywordAction& A) {
     E.ValueText = "a decimal count of at most two digits; 0, no digit or more than the package "
                   "has means all cores";
   }
-  E.AdapterList = "carried out in the adapter run that follows the arrival wait, else not at all; "
-                  "not sent to the adapter";
+  E.AdapterList = AfterArrivalWait + ", else not at all; not sent to the adapter";
 }
 
 void DescribeIdentity(Effect& E, const KeywordAction& A) {
@@ -180,17 +182,16 @@ void DescribeIdentity(Effect& E, const KeywordAction& A) {
               "the value text, 32 hexadecimal digits, the first pair into the last byte");
     E.Summary = "the system UUID, for other firmware to apply";
     E.ValueText = "32 hexadecimal digits without separators";
-    E.AdapterList = "carried out in the adapter run that follows the arrival wait (and then also "
-                    "sent to the BMC and into the SMBIOS System Information structure), else not "
-                    "at all; not sent to the adapter";
+    E.AdapterList = AfterArrivalWait + " (and then also sent to the BMC and into the SMBIOS System "
+                                       "Information structure), else not at all; not sent to the "
+                                       "adapter";
   } else {
     AddChange(E, "TalBladeData", TalBladeField::SerialValid, "store", "1");
     AddChange(E, "TalBladeData", TalBladeField::Serial, "store",
               "the value text widened to 16-bit units, NUL-terminated when shorter than the field");
     E.Summary = "the system serial number, for other firmware to apply";
     E.ValueText = "the serial number text";
-    E.AdapterList = "carried out in the adapter run that follows the arrival wait, else not at "
-                    "all; not sent to the adapter";
+    E.AdapterList = AfterArrivalWait + ", else not at all; not sent to the adapter";
   }
 }
 
