@@ -18,7 +18,7 @@ constexpr UINTN AdapterSlotCount = 24;
 constexpr UINT8 AdapterSlotEnd = 0xFF; // FruId of the terminator row
 
 // 24 rows and the terminator. Writable: FruId is driver-wide state (the arrival handler moves a
-// row from FRU device 1 to 2); ResetDriverState puts every row back as loaded.
+// row from FRU device 1 to 2); RestoreAdapterSlotTable puts every row back as loaded.
 extern AdapterSlot (&AdapterSlotTable)[AdapterSlotCount + 1];
 
 // Restores the rows a freshly loaded image has.

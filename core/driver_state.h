@@ -18,6 +18,7 @@ struct DriverState {
 // constructors.
 extern DriverState Driver;
 
-// Puts the state back to what a freshly loaded image has, the AdapterSlotTable's FruId column
-// (adapter/slot_table.h) included.
+// Puts the driver core's state back to what a freshly loaded image has. The one other piece of
+// driver-wide state, the AdapterSlotTable's FruId column, belongs to the adapter subsystem
+// (RestoreAdapterSlotTable).
 void ResetDriverState();

@@ -1,8 +1,8 @@
 #include "sim/blade.h"
 
-#include "core/driver_state.h"
 #include "core/entry.h"
 #include "sim/current_instance.h"
+#include "sim/driver_image.h"
 #include "sim/firmware_impl.h"
 #include "sim/platform_variables.h"
 #include "sim/problems.h"
@@ -55,7 +55,7 @@ Blade::Blade(const BladeOptions& Options)
   CurrentInstance<Blade>::Add(this);
   CurrentInstance<HostHardware>::Add(this);
   // A new machine loads a fresh image of the driver.
-  ResetDriverState();
+  LoadFreshDriverImage();
   if (Options_.CreatePlatformVariables) {
     CreatePlatformVariables(Firmware.Variables);
   }
@@ -170,7 +170,7 @@ bool Blade::ResetRequested() const {
 }
 
 void Blade::PowerCycle() {
-  ResetDriverState();
+  LoadFreshDriverImage();
   Firmware.NewBoot();
   Firmware.Variables.DropVolatile();
   // Other firmware creates the volatile platform variables again at every boot.

@@ -14,6 +14,7 @@
 #include "core/notifications.h"
 #include "sim/blade.h"
 #include "sim/bmc_mailbox.h"
+#include "sim/driver_image.h"
 
 namespace testing_support {
 
@@ -30,12 +31,12 @@ constexpr UINT32 ClpFailureStatusCode = 0xC000B3A0;
 class DriverTest : public ::testing::Test {
 protected:
   explicit DriverTest(const sim::BladeOptions& Options = {}) : Blade(Options) {
-    ResetDriverState();
+    sim::LoadFreshDriverImage();
     InitServiceTables(Blade.Firmware.ImageHandle(), Blade.Firmware.SystemTable());
     Blade.Bmc.AddFruDevice(1, DefaultFruSize);
     Blade.Bmc.AddFruDevice(2, DefaultFruSize);
   }
-  ~DriverTest() override { ResetDriverState(); }
+  ~DriverTest() override { sim::LoadFreshDriverImage(); }
 
   IPMI_TRANSPORT_PROTOCOL* Transport() { return Blade.Bmc.Transport(); }
   EFI_STALL Stall() { return Blade.Firmware.SystemTable()->BootServices->Stall; }
