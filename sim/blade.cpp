@@ -1,5 +1,7 @@
 #include "sim/blade.h"
 
+#include <cstdio>
+
 #include "core/entry.h"
 #include "sim/current_instance.h"
 #include "sim/driver_image.h"
@@ -47,7 +49,7 @@ Blade::Blade() : Blade(BladeOptions{}) {}
 
 Blade::Blade(const BladeOptions& Options)
     : Bmc(Firmware.Clock), Platform(Firmware.Clock), Smbios(Firmware.Pool), Pci(Firmware),
-      Options_(Options) {
+      Mp(Firmware, Platform), Adapters(Firmware, Pci), Options_(Options) {
   // Normally one blade; should a test build a second, the newest one is current until it goes.
   if (CurrentInstance<Blade>::Exists()) {
     ReportProblem("a second blade was built while another one exists");
@@ -82,6 +84,7 @@ void Blade::Boot() {
       {Options_.InstallPlatformInfo, PlatformInfoProtocolGuid, Platform.PlatformInfo()},
       {Options_.InstallStatusCode, EFI_STATUS_CODE_RUNTIME_PROTOCOL_GUID, Platform.StatusCode()},
       {Options_.InstallSmbiosEdit, SmbiosEditProtocolGuid, Smbios.Protocol()},
+      {Options_.InstallMpServices, EFI_MP_SERVICES_PROTOCOL_GUID, Mp.Protocol()},
   };
   for (const auto& D : Defaults) {
     if (D.Wanted) {
@@ -111,7 +114,7 @@ BootOutcome Blade::RunGuarded(EFI_STATUS (*Call)(void*), void* Arg) {
     BootOver_ = true;
   } catch (const SimulatedHang& Hang) {
     Outcome.Hang = true;
-    Outcome.HangReason = Hang.Reason;
+    Outcome.HangReason = Hang.Reason + LastPortRead();
   }
   // A notify function unwound by a reset or a hang never lowered the TPL it ran at.
   Firmware.I->AbandonTpl(Tpl);
@@ -139,6 +142,90 @@ BootOutcome Blade::InstallProtocol(const EFI_GUID& Guid, void* Interface, EFI_HA
 
 BootOutcome Blade::InstallCompletionSignal() {
   return InstallProtocol(CompletionSignalProtocolGuid, nullptr);
+}
+
+namespace {
+
+struct AdapterStart {
+  AdapterDrivers* Drivers;
+  AdapterDriver* Driver;
+  PciAddress Function;
+};
+
+EFI_STATUS RunAdapterStart(void* Arg) {
+  auto* S = static_cast<AdapterStart*>(Arg);
+  return S->Drivers->Start(*S->Driver, S->Function);
+}
+
+} // namespace
+
+BootOutcome Blade::StartAdapter(AdapterDriver& Driver, PciAddress Function) {
+  if (!BootStillRunning("StartAdapter")) {
+    return {};
+  }
+  AdapterStart Start{&Adapters, &Driver, Function};
+  return RunGuarded(RunAdapterStart, &Start);
+}
+
+void Blade::ScheduleAdapterStart(AdapterDriver& Driver, PciAddress Function, uint64_t At) {
+  Schedule_.push_back(ScheduledStart{At, &Driver, Function});
+}
+
+void Blade::ScheduleCompletionSignal(uint64_t At) {
+  Schedule_.push_back(ScheduledStart{At, nullptr, PciAddress()});
+}
+
+std::vector<ScheduledOutcome> Blade::RunScheduled(uint64_t Until) {
+  std::vector<ScheduledOutcome> Done;
+  while (!BootOver_) {
+    // The earliest due, the first scheduled among equals.
+    auto Next = Schedule_.end();
+    for (auto It = Schedule_.begin(); It != Schedule_.end(); ++It) {
+      if (It->At <= Until && (Next == Schedule_.end() || It->At < Next->At)) {
+        Next = It;
+      }
+    }
+    if (Next == Schedule_.end()) {
+      break;
+    }
+    const ScheduledStart Step = *Next;
+    Schedule_.erase(Next);
+    ScheduledOutcome Out{Step.At, 0, "completion signal", {}};
+    if (Step.Driver != nullptr) {
+      Out.What = "adapter driver " + Step.Driver->Name() + " starts on " + Step.Function.Text();
+    }
+    try {
+      if (Firmware.Clock.Now() < Step.At) {
+        Firmware.Clock.Advance(Step.At - Firmware.Clock.Now());
+      }
+    } catch (const SimulatedHang& Hang) {
+      Out.Outcome.Hang = true;
+      Out.Outcome.HangReason = Hang.Reason;
+      Done.push_back(Out);
+      break;
+    }
+    Out.Started = Firmware.Clock.Now();
+    Out.Outcome = Step.Driver != nullptr ? StartAdapter(*Step.Driver, Step.Function)
+                                         : InstallCompletionSignal();
+    Done.push_back(Out);
+    if (Out.Outcome.Hang) {
+      break;
+    }
+  }
+  return Done;
+}
+
+std::string Blade::LastPortRead() const {
+  const auto& Accesses = Platform.PortAccesses();
+  for (auto It = Accesses.rbegin(); It != Accesses.rend(); ++It) {
+    if (!It->Write) {
+      char Text[96];
+      std::snprintf(Text, sizeof Text, "; the last input level read: port 0x%X = 0x%08X at %llu us",
+                    It->Port, It->Value, static_cast<unsigned long long>(It->Time));
+      return Text;
+    }
+  }
+  return "";
 }
 
 UINT32 Blade::PortRead(UINT16 Port, unsigned Width) {
@@ -178,6 +265,8 @@ void Blade::PowerCycle() {
     CreatePlatformVariables(Firmware.Variables);
   }
   BootOver_ = false;
+  Schedule_.clear();
+  Adapters.StartBoot();
   Boot();
 }
 

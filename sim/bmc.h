@@ -66,7 +66,9 @@ public:
 
   // Answers of the next Times matching requests: a completion code (EFI_DEVICE_ERROR with the code
   // in byte 0) or a transport status with no answer at all. Injections are consumed in the order
-  // given.
+  // given. The OEM messages about the host's wait for its adapters (NetFn 0x30, command 0x30) are
+  // answered with success and no data unless an injection matches them:
+  //   Bmc.InjectCompletion(0xC0, 1, {ipmi::NetFnOem, ipmi::CmdOemAdapterWait, {}, {}});
   void InjectCompletion(UINT8 Code, int Times = 1, const RequestMatch& Match = {});
   void InjectStatus(EFI_STATUS Status, int Times = 1, const RequestMatch& Match = {});
   // The next Times matching Read FRU Data answers come back with Fault: half the data bytes are

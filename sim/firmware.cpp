@@ -8,7 +8,12 @@
 
 namespace sim {
 Firmware::Impl& CurrentFirmware() {
-  return *CurrentInstance<Firmware>::Get("a firmware service").I;
+  Firmware::Impl& Current = *CurrentInstance<Firmware>::Get("a firmware service").I;
+  if (Current.ApRunning != 0) {
+    ReportProblem("application processor " + std::to_string(Current.ApRunning) +
+                  " called a firmware service; procedures run by MP services may call none");
+  }
+  return Current;
 }
 
 std::string HexPointer(const void* P) {

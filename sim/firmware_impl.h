@@ -75,6 +75,9 @@ struct Firmware::Impl {
   NthCallFailures RegisterNotifyFailures;
   NthCallFailures LocateHandleBufferFailures;
   NthCallFailures HandleProtocolFailures;
+  // Nonzero while an application processor runs a procedure (sim/mp_services.h): the number of
+  // that processor, to which no firmware service is open.
+  UINTN ApRunning = 0;
 
   // Lookups: null when the value is not a live handle, event or registration.
   HandleRecord* FindHandle(EFI_HANDLE Handle) const;

@@ -234,6 +234,15 @@ EFI_PCI_IO_PROTOCOL* PciBus::PciIo(PciAddress Address) const {
   return &It->second.Io->Io;
 }
 
+std::optional<PciAddress> PciBus::LocationOf(EFI_HANDLE Handle) const {
+  for (const auto& [Address, N] : Nodes_) {
+    if (N.Io != nullptr && N.Io->Handle == Handle && Handle != nullptr) {
+      return Address;
+    }
+  }
+  return std::nullopt;
+}
+
 void PciBus::FailGetLocation(PciAddress Address, EFI_STATUS Status, int Times) {
   LocationFailures_[Address] = Failure{Status, Times};
 }

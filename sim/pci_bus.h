@@ -15,6 +15,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,8 @@ public:
   // The handle carrying the PCI I/O of the function at Address; nullptr (a problem) when none.
   EFI_HANDLE PciIoHandle(PciAddress Address) const;
   EFI_PCI_IO_PROTOCOL* PciIo(PciAddress Address) const;
+  // The function whose PCI I/O Handle carries, if it carries one.
+  std::optional<PciAddress> LocationOf(EFI_HANDLE Handle) const;
 
   // The next Times calls of GetLocation on that function's PCI I/O fail with Status (-1: every
   // call).

@@ -3,6 +3,7 @@
 #include "sim/platform.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "sim/current_instance.h"
@@ -88,18 +89,30 @@ void Platform::SchedulePortValue(UINT16 Port, UINT32 Value, uint64_t At) {
   Ports_[Port & ~3u][At] = Value;
 }
 
+UINT32 Platform::PortValueAt(UINT16 Port, uint64_t At) const {
+  auto Timeline = Ports_.find(static_cast<UINT16>(Port & ~3u));
+  if (Timeline == Ports_.end()) {
+    return 0xFFFFFFFFu;
+  }
+  auto After = Timeline->second.upper_bound(At);
+  return After != Timeline->second.begin() ? std::prev(After)->second : 0xFFFFFFFFu;
+}
+
+void Platform::SetInputLevel(UINT16 Port, UINT32 Bit, bool High, uint64_t From) {
+  const UINT32 Before = PortValueAt(Port, From);
+  SchedulePortValue(Port, High ? Before | Bit : Before & ~Bit, From);
+  for (auto& [At, Value] : Ports_[static_cast<UINT16>(Port & ~3u)]) {
+    if (At > From) {
+      Value = High ? Value | Bit : Value & ~Bit;
+    }
+  }
+}
+
 // Ports are dword registers at dword-aligned addresses. A narrower read takes the bytes of the
 // register it addresses, as the I/O bus does: a 16-bit read of port 0x50E is the upper half of
 // the register at 0x50C.
 UINT32 Platform::PortRead(UINT16 Port, unsigned Width) {
-  UINT32 Register = 0xFFFFFFFFu;
-  auto Timeline = Ports_.find(static_cast<UINT16>(Port & ~3u));
-  if (Timeline != Ports_.end()) {
-    auto After = Timeline->second.upper_bound(Clock_.Now());
-    if (After != Timeline->second.begin()) {
-      Register = std::prev(After)->second;
-    }
-  }
+  const UINT32 Register = PortValueAt(Port, Clock_.Now());
   UINT32 Value = Register >> ((Port & 3u) * 8);
   if (Width < 32) {
     Value &= (1u << Width) - 1;
@@ -122,17 +135,35 @@ void Platform::SetCpuTopology(UINT32 ThreadsPerCore, UINT32 LogicalPerPackage) {
   LogicalPerPackage_ = LogicalPerPackage;
 }
 
-UINT64 Platform::Msr(UINT32 Msr) const {
-  auto It = Msrs_.find(Msr);
+void Platform::SetProcessorMsr(UINTN Processor, UINT32 Msr, UINT64 Value) {
+  Msrs_[{Processor, Msr}] = Value;
+}
+
+UINT64 Platform::ProcessorMsr(UINTN Processor, UINT32 Msr) const {
+  auto It = Msrs_.find({Processor, Msr});
   return It != Msrs_.end() ? It->second : 0;
 }
 
 UINT64 Platform::ReadMsr(UINT32 Msr) {
-  return this->Msr(Msr);
+  const UINT64 Value = ProcessorMsr(Running_, Msr);
+  MsrAccesses_.push_back(MsrAccess{Clock_.Now(), Running_, Msr, false, Value});
+  return Value;
 }
 
 void Platform::WriteMsr(UINT32 Msr, UINT64 Value) {
-  Msrs_[Msr] = Value;
+  SetProcessorMsr(Running_, Msr, Value);
+  MsrAccesses_.push_back(MsrAccess{Clock_.Now(), Running_, Msr, true, Value});
+}
+
+void Platform::RunOnProcessor(UINTN Processor, void(EFIAPI* Procedure)(void*), void* Argument) {
+  // Back on the calling processor however the procedure ends.
+  struct Restore {
+    UINTN& Running;
+    UINTN Caller;
+    ~Restore() { Running = Caller; }
+  } Back{Running_, Running_};
+  Running_ = Processor;
+  Procedure(Argument);
 }
 
 // Leaf 0 gives the highest leaf; leaf 0x0B describes the SMT level (sub-leaf 0) and the core level
@@ -163,6 +194,7 @@ CpuidResult Platform::RunCpuid(UINT32 Leaf, UINT32 SubLeaf) const {
 void Platform::ClearRecords() {
   StatusCodes_.clear();
   PortAccesses_.clear();
+  MsrAccesses_.clear();
   InfoQueries_.clear();
 }
 
