@@ -32,14 +32,8 @@ EFI_STATUS FindPciIoHandle(UINTN Bus, UINTN Device, UINTN Function, EFI_HANDLE* 
     return Status;
   }
   for (UINTN I = 0; I < Buffer.Count; ++I) {
-    EFI_PCI_IO_PROTOCOL* PciIo = nullptr;
-    Status = Driver.BootServices->HandleProtocol(
-        Buffer.Handles[I], GuidPointer(EFI_PCI_IO_PROTOCOL_GUID), reinterpret_cast<void**>(&PciIo));
-    if (EFI_ERROR(Status)) {
-      return Status;
-    }
-    UINTN Segment = 0, HandleBus = 0, HandleDevice = 0, HandleFunction = 0;
-    Status = PciIo->GetLocation(PciIo, &Segment, &HandleBus, &HandleDevice, &HandleFunction);
+    UINTN HandleBus = 0, HandleDevice = 0, HandleFunction = 0;
+    Status = GetPciLocation(Buffer.Handles[I], &HandleBus, &HandleDevice, &HandleFunction);
     if (EFI_ERROR(Status)) {
       return Status;
     }

@@ -1,7 +1,9 @@
 // PCI configuration reads for the adapter positions.
 #include "adapter/pci_config.h"
 
+#include "core/driver_state.h"
 #include "hw/hw.h"
+#include "uefi/pci_io.h"
 
 namespace {
 
@@ -27,4 +29,15 @@ UINT8 ReadBridgeSecondaryBus(const AdapterSlot& Slot) {
 UINT32 ReadPciId(UINTN Bus, UINTN Device, UINTN Function) {
   PortWrite32(ConfigAddressPort, ConfigEnable + ConfigAddress(Bus, Device, Function) + IdRegister);
   return PortRead32(ConfigDataPort);
+}
+
+EFI_STATUS GetPciLocation(EFI_HANDLE Controller, UINTN* Bus, UINTN* Device, UINTN* Function) {
+  EFI_PCI_IO_PROTOCOL* PciIo = nullptr;
+  EFI_STATUS Status = Driver.BootServices->HandleProtocol(
+      Controller, GuidPointer(EFI_PCI_IO_PROTOCOL_GUID), reinterpret_cast<void**>(&PciIo));
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  UINTN Segment = 0;
+  return PciIo->GetLocation(PciIo, &Segment, Bus, Device, Function);
 }

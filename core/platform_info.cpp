@@ -18,6 +18,6 @@ EFI_STATUS GetPlatformMailboxFruId(PLATFORM_INFO_PROTOCOL* Info, UINT8* FruId) {
   if (EFI_ERROR(Status)) {
     return Status;
   }
-  *FruId = InFru2 != 0 ? 2 : 1;
+  *FruId = InFru2 != 0 ? PlatformMailboxFruAlternate : PlatformMailboxFru;
   return EFI_SUCCESS;
 }

@@ -1,0 +1,37 @@
+#include "adapter/throttling.h"
+
+#include "core/driver_state.h"
+#include "hw/hw.h"
+#include "uefi/mp_services.h"
+
+namespace {
+
+// The calling processor, then every enabled application processor at the same time; returns when
+// all have finished.
+void RunOnAllProcessors(EFI_AP_PROCEDURE Procedure) {
+  EFI_MP_SERVICES_PROTOCOL* Mp = nullptr;
+  if (EFI_ERROR(Driver.BootServices->LocateProtocol(GuidPointer(EFI_MP_SERVICES_PROTOCOL_GUID),
+                                                    nullptr, reinterpret_cast<void**>(&Mp)))) {
+    return;
+  }
+  Procedure(nullptr);
+  Mp->StartupAllAPs(Mp, Procedure, FALSE, nullptr, 0, nullptr, nullptr);
+}
+
+} // namespace
+
+void EFIAPI ThrottleThisProcessor(void*) {
+  MsrWrite(ClockModulationMsr, MsrRead(ClockModulationMsr) | ClockModulationThrottled);
+}
+
+void EFIAPI UnthrottleThisProcessor(void*) {
+  MsrWrite(ClockModulationMsr, 0);
+}
+
+void ThrottleAllProcessors() {
+  RunOnAllProcessors(ThrottleThisProcessor);
+}
+
+void UnthrottleAllProcessors() {
+  RunOnAllProcessors(UnthrottleThisProcessor);
+}
