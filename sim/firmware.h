@@ -90,9 +90,11 @@ public:
   UINT32 Attributes(const std::u16string& Name, const EFI_GUID& Guid) const;
 
   // Failure injection: the next Times reads (or writes) of that variable fail with Status; a
-  // negative Times fails every one.
-  void FailGet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status, int Times = -1);
-  void FailSet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status, int Times = -1);
+  // negative Times fails every one. After lets that many calls through first.
+  void FailGet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status, int Times = -1,
+               unsigned After = 0);
+  void FailSet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status, int Times = -1,
+               unsigned After = 0);
 
   // Every SetVariable call, in order, with its result.
   const std::vector<VariableWrite>& Writes() const { return Writes_; }
@@ -122,6 +124,7 @@ private:
   struct Failure {
     EFI_STATUS Status;
     int Times;
+    unsigned After;
   };
   static Key MakeKey(const std::u16string& Name, const EFI_GUID& Guid);
   EFI_STATUS Store(const Key& K, UINT32 Attributes, const std::vector<uint8_t>& Data);

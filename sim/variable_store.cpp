@@ -12,11 +12,15 @@ bool ValidName(const CHAR16* Name) {
   return Name != nullptr && Name[0] != 0;
 }
 
-// A status armed for the next call, consumed by it.
+// A status armed for the next call (after the calls to let through), consumed by it.
 template <typename FailureMap, typename K>
 bool TakeFailure(FailureMap& Failures, const K& Key, EFI_STATUS* Status) {
   auto It = Failures.find(Key);
   if (It == Failures.end()) {
+    return false;
+  }
+  if (It->second.After > 0) {
+    --It->second.After;
     return false;
   }
   *Status = It->second.Status;
@@ -67,13 +71,13 @@ UINT32 VariableStore::Attributes(const std::u16string& Name, const EFI_GUID& Gui
 }
 
 void VariableStore::FailGet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status,
-                            int Times) {
-  GetFailures_[MakeKey(Name, Guid)] = Failure{Status, Times};
+                            int Times, unsigned After) {
+  GetFailures_[MakeKey(Name, Guid)] = Failure{Status, Times, After};
 }
 
 void VariableStore::FailSet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status,
-                            int Times) {
-  SetFailures_[MakeKey(Name, Guid)] = Failure{Status, Times};
+                            int Times, unsigned After) {
+  SetFailures_[MakeKey(Name, Guid)] = Failure{Status, Times, After};
 }
 
 size_t VariableStore::WriteCount(const std::u16string& Name, const EFI_GUID& Guid) const {
