@@ -1,8 +1,9 @@
-# Benchmarks of the simulated platform pass. They report, they assert nothing: the ctest entry runs
-# each benchmark briefly so that they keep building and running.
+# Benchmarks of the simulated platform pass and of the worst adapter boot. They report, they assert
+# nothing: the ctest entry runs each benchmark briefly so that they keep building and running.
 find_package(benchmark REQUIRED)
 add_executable(bladecfg-bench ${CMAKE_CURRENT_LIST_DIR}/platform_bench.cpp
-                              ${CMAKE_CURRENT_LIST_DIR}/ipmi_floor.cpp)
+                              ${CMAKE_CURRENT_LIST_DIR}/ipmi_floor.cpp
+                              ${CMAKE_CURRENT_LIST_DIR}/adapter_bench.cpp)
 target_include_directories(bladecfg-bench PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(bladecfg-bench PRIVATE bladecfg_sim benchmark::benchmark)
 add_test(NAME bladecfg-bench COMMAND bladecfg-bench --benchmark_min_time=0.001)
