@@ -33,10 +33,7 @@ struct AdapterRun {
 };
 
 EFI_STATUS ReadBe16At(AdapterRun& R, UINT16 Offset, UINT16* Value) {
-  UINT8 Bytes[2] = {0, 0};
-  EFI_STATUS Status = ReadFruBytes(R.Transport, R.Delay, R.FruId, Offset, 2, Bytes);
-  *Value = ReadBe16(Bytes);
-  return Status;
+  return ReadFruBe16(R.Transport, R.Delay, R.FruId, Offset, Value);
 }
 
 // The command whose record starts at Record: its text read, rewritten for the adapter served and,

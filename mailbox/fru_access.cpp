@@ -115,6 +115,14 @@ EFI_STATUS ReadFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT
   return EFI_SUCCESS;
 }
 
+EFI_STATUS ReadFruBe16(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
+                       UINT16 Offset, UINT16* Value) {
+  UINT8 Bytes[2] = {0, 0};
+  EFI_STATUS Status = ReadFruBytes(Transport, Delay, FruId, Offset, sizeof(Bytes), Bytes);
+  *Value = ReadBe16(Bytes);
+  return Status;
+}
+
 EFI_STATUS UpdateFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
                           UINT16 Offset, UINT8 Count, const UINT8* Source) {
   UINT8 Response[FruChunkMax + 1];

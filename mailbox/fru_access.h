@@ -27,6 +27,10 @@ EFI_STATUS WriteFruChunk(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UIN
 EFI_STATUS ReadFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
                         UINT16 Offset, UINT8 Count, UINT8* Destination);
 
+// Reads the big-endian UINT16 at Offset (0 when the read fails).
+EFI_STATUS ReadFruBe16(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
+                       UINT16 Offset, UINT16* Value);
+
 // Brings Count FRU bytes to Source's values; a chunk that already holds them is only read.
 EFI_STATUS UpdateFruBytes(IPMI_TRANSPORT_PROTOCOL* Transport, FruDelay Delay, UINT8 FruId,
                           UINT16 Offset, UINT8 Count, const UINT8* Source);

@@ -21,10 +21,7 @@ struct RunState {
 };
 
 EFI_STATUS ReadBe16At(RunState& R, UINT16 Offset, UINT16* Value) {
-  UINT8 Bytes[2] = {0, 0};
-  EFI_STATUS Status = ReadFruBytes(R.Transport, R.Delay, R.FruId, Offset, 2, Bytes);
-  *Value = ReadBe16(Bytes);
-  return Status;
+  return ReadFruBe16(R.Transport, R.Delay, R.FruId, Offset, Value);
 }
 
 // Reads the command record at Offset and carries it out, up to three times while it is not done:

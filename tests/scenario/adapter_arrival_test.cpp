@@ -184,15 +184,9 @@ TEST_F(ArrivalTest, OtherAdaptersToRestoreMeanThisOneRunsNothingNow) {
   EXPECT_EQ(FailureReports(), 0u);
 }
 
-sim::BladeOptions WithoutMpServices() {
-  sim::BladeOptions Options;
-  Options.InstallMpServices = false;
-  return Options;
-}
-
 class NoMpArrivalTest : public ArrivalTest {
 protected:
-  NoMpArrivalTest() : ArrivalTest(WithoutMpServices()) {}
+  NoMpArrivalTest() : ArrivalTest(Without(&sim::BladeOptions::InstallMpServices)) {}
 };
 
 TEST_F(NoMpArrivalTest, TheWaitStillTakesPlace) {
@@ -410,15 +404,9 @@ INSTANTIATE_TEST_SUITE_P(
         EarlyEnd{"NoPciFunction", 2, [](sim::Blade&) {}}),
     [](const ::testing::TestParamInfo<EarlyEnd>& Info) { return std::string(Info.param.Name); });
 
-sim::BladeOptions WithoutPlatformInfo() {
-  sim::BladeOptions Options;
-  Options.InstallPlatformInfo = false;
-  return Options;
-}
-
 class NoPlatformInfoTest : public AdapterBladeTest {
 protected:
-  NoPlatformInfoTest() : AdapterBladeTest(WithoutPlatformInfo()) {}
+  NoPlatformInfoTest() : AdapterBladeTest(Without(&sim::BladeOptions::InstallPlatformInfo)) {}
 };
 
 // Without the platform-information protocol the arrival ends before it takes the new handle, which

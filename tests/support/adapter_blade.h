@@ -185,6 +185,14 @@ protected:
   }
 };
 
+// The default blade without one of its protocols, for example
+// Without(&sim::BladeOptions::InstallMpServices).
+inline sim::BladeOptions Without(bool sim::BladeOptions::*Protocol) {
+  sim::BladeOptions Options;
+  Options.*Protocol = false;
+  return Options;
+}
+
 inline std::vector<uint8_t> Bytes(std::initializer_list<int> Values) {
   std::vector<uint8_t> Out;
   for (int V : Values) {
