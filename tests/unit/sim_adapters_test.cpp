@@ -189,7 +189,10 @@ TEST_F(SimAdapterTest, EachDriverHasItsOwnExecuteAndAPowerCycleForgetsTheRecords
   sim::AdapterDriver& B = Blade.Adapters.Add("b");
   Blade.StartAdapter(A, "05:00.0");
   Blade.StartAdapter(B, "05:00.1");
-  EXPECT_NE(A.Record("05:00.0")->Execute, B.Record("05:00.1")->Execute);
+  // Read by value: Execute sits at an unaligned offset.
+  const ADAPTER_CLP_EXECUTE OfA = A.Record("05:00.0")->Execute;
+  const ADAPTER_CLP_EXECUTE OfB = B.Record("05:00.1")->Execute;
+  EXPECT_NE(OfA, OfB);
   UINT32 Word = 0;
   Execute(B.Record("05:00.1"), "exit", &Word);
   EXPECT_EQ(A.Calls().size(), 0u);
