@@ -6,6 +6,7 @@
 
 #include "tools/json_view.h"
 #include "tools/mailbox_json.h"
+#include "tools/report_adapters.h"
 
 namespace tools {
 
@@ -39,49 +40,10 @@ const std::map<EFI_STATUS, const char*>& StatusNames() {
   return Names;
 }
 
-std::string Seconds(uint64_t Microseconds) {
-  char Text[32];
-  std::snprintf(Text, sizeof(Text), "%llu.%06llu s",
-                static_cast<unsigned long long>(Microseconds / 1000000),
-                static_cast<unsigned long long>(Microseconds % 1000000));
-  return Text;
-}
-
 std::string Milliseconds(double Value) {
   char Text[32];
   std::snprintf(Text, sizeof(Text), "%.1f ms", Value);
   return Text;
-}
-
-std::string Outcome(const sim::BootOutcome& O) {
-  if (O.Reset) {
-    return "ended by a system reset";
-  }
-  if (O.Hang) {
-    return "hung (" + O.HangReason + ")";
-  }
-  return "returned " + StatusName(O.Status);
-}
-
-Json OutcomeJson(const sim::BootOutcome& O) {
-  Json J = {{"returned", O.Returned}, {"reset", O.Reset}, {"hang", O.Hang}};
-  if (O.Returned) {
-    J["status"] = StatusName(O.Status);
-  }
-  if (O.Hang) {
-    J["hang_reason"] = O.HangReason;
-  }
-  return J;
-}
-
-std::string StatusCodeMeaning(const sim::StatusCodeRecord& C) {
-  if (C.Value == CommandFailureCode) {
-    return "command failure report";
-  }
-  if (C.Value == EmFailurePauseStatusCode) {
-    return "EMFailurePause";
-  }
-  return "";
 }
 
 std::string LockText(const std::array<uint8_t, mailbox_format::MailboxLockBytes>& L) {
@@ -141,6 +103,45 @@ Json MailboxJson(const MailboxOutcome& M) {
 }
 
 } // namespace
+
+std::string Seconds(uint64_t Microseconds) {
+  char Text[32];
+  std::snprintf(Text, sizeof(Text), "%llu.%06llu s",
+                static_cast<unsigned long long>(Microseconds / 1000000),
+                static_cast<unsigned long long>(Microseconds % 1000000));
+  return Text;
+}
+
+std::string Outcome(const sim::BootOutcome& O) {
+  if (O.Reset) {
+    return "ended by a system reset";
+  }
+  if (O.Hang) {
+    return "hung (" + O.HangReason + ")";
+  }
+  return "returned " + StatusName(O.Status);
+}
+
+Json OutcomeJson(const sim::BootOutcome& O) {
+  Json J = {{"returned", O.Returned}, {"reset", O.Reset}, {"hang", O.Hang}};
+  if (O.Returned) {
+    J["status"] = StatusName(O.Status);
+  }
+  if (O.Hang) {
+    J["hang_reason"] = O.HangReason;
+  }
+  return J;
+}
+
+std::string StatusCodeMeaning(const sim::StatusCodeRecord& C) {
+  if (C.Value == CommandFailureCode) {
+    return "command failure report";
+  }
+  if (C.Value == EmFailurePauseStatusCode) {
+    return "EMFailurePause";
+  }
+  return "";
+}
 
 std::string StatusName(EFI_STATUS Status) {
   auto It = StatusNames().find(Status);
@@ -203,6 +204,7 @@ std::string TextReport(const RunOutcome& Run, bool WithTrace) {
     MailboxText(M, Out);
     Out << "\n";
   }
+  ArrivalsText(Run.Arrivals, Out);
   Out << "Variables changed (" << Run.Changes.size() << "):\n";
   for (const FieldChange& C : Run.Changes) {
     Out << "  " << C.Variable << (C.Field.empty() ? "" : "." + C.Field) << ": " << C.Before
@@ -245,6 +247,7 @@ Json JsonReport(const RunOutcome& Run, bool WithTrace) {
   for (const MailboxOutcome& M : Run.Mailboxes) {
     Mailboxes.push_back(MailboxJson(M));
   }
+  J["arrivals"] = ArrivalsJson(Run.Arrivals);
   J["mailboxes"] = Mailboxes;
   Json Changes = Json::array();
   for (const FieldChange& C : Run.Changes) {

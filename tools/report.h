@@ -14,6 +14,13 @@ std::string StatusName(EFI_STATUS Status);
 std::optional<EFI_STATUS> StatusFromName(const std::string& Name);
 std::string DescribeRequest(const sim::IpmiRequest& Request);
 
+// Pieces of the report that its sections share: virtual time as seconds, how a call into the
+// driver ended, and what a status code the driver raises means.
+std::string Seconds(uint64_t Microseconds);
+std::string Outcome(const sim::BootOutcome& O);
+nlohmann::ordered_json OutcomeJson(const sim::BootOutcome& O);
+std::string StatusCodeMeaning(const sim::StatusCodeRecord& C);
+
 // The readable report; WithTrace adds every IPMI request.
 std::string TextReport(const RunOutcome& Run, bool WithTrace);
 

@@ -243,14 +243,22 @@ void PlatformFromJson(const JsonView& V, Scenario& S) {
   if (V.Has("inputs")) {
     const JsonView In = V["inputs"];
     In.AllowOnly({"adapter_ready", "adapter_ready_at_ms", "wait_enable"});
-    if (In.Has("adapter_ready")) {
+    if (In.Has("adapter_ready") && In["adapter_ready"].IsArray()) {
+      if (In.Has("adapter_ready_at_ms")) {
+        In["adapter_ready_at_ms"].Fail(
+            "the changes of adapter_ready say when it rises; leave adapter_ready_at_ms out");
+      }
+      S.Adapters.AdapterReadyChanges = InputChangesFromJson(In["adapter_ready"]);
+    } else if (In.Has("adapter_ready")) {
       S.AdapterReady = In["adapter_ready"].Bool();
     }
     if (In.Has("adapter_ready_at_ms")) {
       S.AdapterReadyAtMicroseconds =
           In["adapter_ready_at_ms"].Unsigned(MaxMilliseconds) * Millisecond;
     }
-    if (In.Has("wait_enable")) {
+    if (In.Has("wait_enable") && In["wait_enable"].IsArray()) {
+      S.Adapters.WaitEnableChanges = InputChangesFromJson(In["wait_enable"]);
+    } else if (In.Has("wait_enable")) {
       S.WaitEnable = In["wait_enable"].Bool();
     }
   }
@@ -263,7 +271,12 @@ void PlatformFromJson(const JsonView& V, Scenario& S) {
 }
 
 void BmcFromJson(const JsonView& V, Scenario& S) {
-  V.AllowOnly({"busy", "completion_codes", "lock", "writes"});
+  V.AllowOnly({"busy", "completion_codes", "lock", "writes", "wait_messages"});
+  if (V.Has("wait_messages")) {
+    for (size_t I = 0; I < V["wait_messages"].Size(); ++I) {
+      S.Adapters.WaitAnswers.push_back(WaitMessageAnswerFromJson(V["wait_messages"][I]));
+    }
+  }
   const char* Lists[] = {"busy", "completion_codes", "lock", "writes"};
   for (const char* Name : Lists) {
     if (!V.Has(Name)) {
@@ -283,12 +296,23 @@ void BmcFromJson(const JsonView& V, Scenario& S) {
   }
 }
 
+// true, false, or {"at_ms": N} for a time of its own.
+void CompletionFromJson(const JsonView& V, Scenario& S) {
+  if (!V.IsObject()) {
+    S.CompletionSignal = V.Bool();
+    return;
+  }
+  V.AllowOnly({"at_ms"});
+  S.CompletionAtMicroseconds = V["at_ms"].Unsigned(MaxMilliseconds) * Millisecond;
+}
+
 } // namespace
 
 Scenario ParseScenario(const nlohmann::json& Json, const std::string& Name,
                        const std::string& BaseDirectory) {
   const JsonView V(Json, Name);
-  V.AllowOnly({"description", "fru_devices", "variables", "platform", "bmc", "completion_signal"});
+  V.AllowOnly({"description", "fru_devices", "variables", "platform", "bmc", "pci",
+               "adapter_drivers", "mp_services", "completion_signal"});
   Scenario S;
   S.Name = Name;
   if (V.Has("description")) {
@@ -319,8 +343,18 @@ Scenario ParseScenario(const nlohmann::json& Json, const std::string& Name,
   if (V.Has("bmc")) {
     BmcFromJson(V["bmc"], S);
   }
+  // The topology first: the drivers start on its functions.
+  if (V.Has("pci")) {
+    PciFromJson(V["pci"], S.Adapters);
+  }
+  if (V.Has("adapter_drivers")) {
+    AdapterDriversFromJson(V["adapter_drivers"], S.Adapters);
+  }
+  if (V.Has("mp_services")) {
+    MpServicesFromJson(V["mp_services"], S.Adapters);
+  }
   if (V.Has("completion_signal")) {
-    S.CompletionSignal = V["completion_signal"].Bool();
+    CompletionFromJson(V["completion_signal"], S);
   }
   return S;
 }
@@ -332,10 +366,14 @@ Scenario LoadScenario(const std::string& Path) {
 }
 
 const std::string& DefaultScenarioText() {
-  // A platform mailbox as a BMC fills it before a first boot: devices switched, a boot order, an
-  // iSCSI boot, identity, and three lines the host answers otherwise than Done.
+  // A blade as a BMC fills it before a first boot. The platform mailbox: devices switched, a boot
+  // order, an iSCSI boot, identity, and three lines the host answers otherwise than Done. Two
+  // adapters behind the slot table's root ports, each with its mailbox: port commands that the
+  // host filters by port and, for 0x8086, translates into the vendor's keywords. The first adapter
+  // driver starts while adapter-ready is still low, so the host waits for it with the processors
+  // slowed down; the drivers that start later find it high.
   static const std::string Text = R"({
-  "description": "a platform mailbox of twelve commands in FRU device 1, as a BMC fills it before a first boot",
+  "description": "twelve platform commands in FRU device 1, a four-port 0x8086 adapter behind 00:02.0 (mailbox in FRU device 4) and a two-port 0x14E4 adapter behind 00:03.0 (FRU device 5), as a BMC fills them before a first boot",
   "fru_devices": [
     {
       "id": 1,
@@ -359,17 +397,65 @@ const std::string& DefaultScenarioText() {
           ]
         ]
       }
+    },
+    {
+      "id": 4,
+      "mailbox": {
+        "header_offset": 512,
+        "lists": [
+          [
+            {"id": "0x0401", "text": "SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE"},
+            {"id": "0x0402", "text": "SET NETPORT1 OEMTAL_INITIATORADDRESSORIGIN=4"},
+            {"id": "0x0403", "text": "SET N2 OEMQX_BOOTENABLE=ENABLE"},
+            {"id": "0x0404", "text": "SET NETPORT2 OEMQX_INITIATORNAME=iqn.2026-01.com.example:blade7"},
+            {"id": "0x0405", "text": "SET NETPORT3 OEMTAL_BOOTPRIORITY=DISABLE"},
+            {"id": "0x0406", "text": "SET NETPORT4 DEFAULT"}
+          ]
+        ]
+      }
+    },
+    {
+      "id": 5,
+      "mailbox": {
+        "header_offset": 768,
+        "lists": [
+          [
+            {"id": "0x0501", "text": "SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE"},
+            {"id": "0x0502", "text": "SET NETPORT2 OEMTAL_BOOTENABLE=DISABLE"}
+          ],
+          [
+            {"id": "0x0511", "text": "SET N2 OEMTAL_MULTIFUNCTIONMODE=SF"}
+          ]
+        ]
+      }
     }
   ],
   "variables": {
-    "TalBladeData": {"ClpFailurePause": 1}
+    "TalBladeData": {"ClpFailurePause": 1, "PendingMask8086": "0x3C", "PendingMask14E4": "0xC0"},
+    "ClpCommandFruIdList": {"FruIds": [4, 5, 0, 0, 0, 0]}
   },
   "platform": {
     "info": {"29": 0, "30": 0},
-    "inputs": {"adapter_ready": false, "wait_enable": true},
+    "inputs": {"adapter_ready": false, "adapter_ready_at_ms": 1200, "wait_enable": true},
     "cpu": {"threads_per_core": 2, "cores_per_package": 8}
   },
-  "completion_signal": true
+  "pci": {
+    "bridges": [
+      {"at": "00:02.0", "secondary_bus": 4,
+       "devices": [{"device": 0, "vendor": "0x8086", "device_id": "0x10FB", "functions": 4}]},
+      {"at": "00:03.0", "secondary_bus": 5,
+       "devices": [{"device": 0, "vendor": "0x14E4", "device_id": "0x168E", "functions": 2}]}
+    ]
+  },
+  "adapter_drivers": [
+    {"name": "net8086",
+     "starts": [{"on": "04:00.0", "at_ms": 300}, {"on": "04:00.1", "at_ms": 1900},
+                {"on": "04:00.2", "at_ms": 1910}, {"on": "04:00.3", "at_ms": 1920}]},
+    {"name": "net14E4",
+     "starts": [{"on": "05:00.0", "at_ms": 2000}, {"on": "05:00.1", "at_ms": 2010}]}
+  ],
+  "mp_services": {"processors": 4},
+  "completion_signal": {"at_ms": 2500}
 }
 )";
   return Text;

@@ -1,7 +1,8 @@
 // A scenario for bladecfg-sim: the blade the driver is loaded into, read from a JSON file. It
 // gives the FRU devices with their mailboxes, the starting variables, the platform's answers and
-// input levels, the processor topology, the BMC's behaviour and whether the completion signal
-// comes. Every value is checked; a bad one is reported with the file and its place in it.
+// input levels, the processor topology, the BMC's behaviour, the PCI adapters with their drivers
+// and when they start, and whether and when the completion signal comes. Every value is checked; a
+// bad one is reported with the file and its place in it.
 #pragma once
 
 #include <map>
@@ -12,6 +13,7 @@
 #include "mailbox_format/mailbox_image.h"
 #include "sim/bmc.h"
 #include "tools/json_view.h"
+#include "tools/scenario_adapters.h"
 #include "tools/variable_fields.h"
 
 namespace tools {
@@ -64,7 +66,10 @@ struct Scenario {
   std::vector<AnswerSetup> Answers;
   std::vector<LockSetup> Locks;
   std::vector<BmcWriteSetup> BmcWrites;
+  AdapterSetup Adapters;
   bool CompletionSignal = true;
+  // Unset: after the last adapter driver has started (right after the entry when none does).
+  std::optional<uint64_t> CompletionAtMicroseconds;
 };
 
 // Reads a scenario file; FRU image files are found relative to it. Throws InputError.

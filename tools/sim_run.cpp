@@ -3,6 +3,8 @@
 #include <chrono>
 
 #include "sim/problems.h"
+#include "tools/blade_recorder.h"
+#include "tools/scenario_steps.h"
 
 namespace tools {
 
@@ -54,6 +56,7 @@ void SetUpBlade(sim::Blade& Blade, const Scenario& S) {
   for (const BmcWriteSetup& W : S.BmcWrites) {
     Blade.Bmc.ScheduleFruWrite(W.Fru, W.Offset, W.Value, W.AtMicroseconds);
   }
+  SetUpAdapters(Blade, S.Adapters);
 }
 
 std::array<uint8_t, mf::MailboxLockBytes> LockBytes(const std::vector<uint8_t>& Fru, UINT16 H) {
@@ -69,10 +72,13 @@ UINT16 RequestOffset(const sim::IpmiRequest& R) {
   return static_cast<UINT16>(R.Data[1] | (R.Data[2] << 8));
 }
 
-// The host reads a command's two id bytes once for every execution (a retry reads them again).
-unsigned Executions(const std::vector<sim::IpmiRequest>& Trace, UINT8 Fru, UINT16 Offset) {
+// The host reads a command's two id bytes once for every execution (a retry reads them again), and
+// an adapter run once for every adapter it serves from the mailbox. Counts the first End requests.
+unsigned Executions(const std::vector<sim::IpmiRequest>& Trace, size_t End, UINT8 Fru,
+                    UINT16 Offset) {
   unsigned Count = 0;
-  for (const sim::IpmiRequest& R : Trace) {
+  for (size_t I = 0; I < End && I < Trace.size(); ++I) {
+    const sim::IpmiRequest& R = Trace[I];
     if (IsFruRequest(R, sim::ipmi::CmdReadFruData) && !EFI_ERROR(R.Status) && R.Data[0] == Fru &&
         RequestOffset(R) == Offset && R.Data.size() == 4 && R.Data[3] == 2) {
       ++Count;
@@ -116,12 +122,14 @@ std::string Meaning(const CommandOutcome& C, bool PlatformList, bool Overflow, b
     return C.Record ? "not run (record left from before)" : "not run";
   }
   if (!C.Record) {
-    return PlatformList ? "no record (not a platform command)" : "no record";
+    return PlatformList ? "no record (not a platform command)" : "no record (sent to no adapter)";
   }
   std::string Text = mf::StatusWordName(C.Record->Status);
-  if (C.Executions > 1) {
+  if (C.Executions > 1 && PlatformList) {
     Text +=
         ", retried " + std::to_string(C.Executions - 1) + (C.Executions == 2 ? " time" : " times");
+  } else if (C.Executions > 1) {
+    Text += ", read in " + std::to_string(C.Executions) + " adapter passes";
   }
   if (Covered) {
     Text += " (its record since covered by the OverflowMarker)";
@@ -132,7 +140,7 @@ std::string Meaning(const CommandOutcome& C, bool PlatformList, bool Overflow, b
 MailboxOutcome DescribeMailbox(UINT8 Fru, bool Platform, const mf::DecodedMailbox& Initial,
                                const std::vector<uint8_t>& AfterEntry,
                                const std::vector<uint8_t>& AtEnd,
-                               const std::vector<sim::IpmiRequest>& Trace) {
+                               const std::vector<sim::IpmiRequest>& Trace, size_t EntryRequests) {
   MailboxOutcome M;
   M.Fru = Fru;
   M.Platform = Platform;
@@ -153,9 +161,13 @@ MailboxOutcome DescribeMailbox(UINT8 Fru, bool Platform, const mf::DecodedMailbo
     const auto& Commands = Initial.Image.Lists[L.Number]->Commands;
     for (size_t I = 0; I < Commands.size(); ++I) {
       CommandOutcome C{L.Number, I, Commands[I].Id, Commands[I].Text, 0, std::nullopt, ""};
+      // The platform pass runs list 0 of the platform's mailbox during the entry; adapter runs may
+      // read it again later.
+      const bool PlatformList = Platform && L.Number == 0;
       bool Covered = false;
       if (I < mf::MailboxCommandsPerList) {
-        C.Executions = Executions(Trace, Fru, L.CommandOffsets[I]);
+        C.Executions = Executions(Trace, PlatformList ? EntryRequests : Trace.size(), Fru,
+                                  L.CommandOffsets[I]);
         C.Record = RecordAt(AtEnd, M.ResultAreaOffset, L.Number, I);
         if (I == 0 && Overflow) {
           C.Record =
@@ -163,7 +175,7 @@ MailboxOutcome DescribeMailbox(UINT8 Fru, bool Platform, const mf::DecodedMailbo
           Covered = C.Record.has_value();
         }
       }
-      C.Meaning = Meaning(C, Platform && L.Number == 0, Overflow, Covered);
+      C.Meaning = Meaning(C, PlatformList, Overflow, Covered);
       M.Commands.push_back(std::move(C));
     }
   }
@@ -205,7 +217,14 @@ RunOutcome RunScenario(const Scenario& S) {
   sim::ProblemCollector Problems;
   const auto RealStart = std::chrono::steady_clock::now();
   {
-    sim::Blade Blade;
+    // The recorder stands in as the transport, so that the records of the blade can be put in
+    // order; it passes every request on to the BMC.
+    sim::BladeOptions Options;
+    Options.InstallIpmiTransport = false;
+    Options.InstallMpServices = S.Adapters.Mp.Present;
+    sim::Blade Blade(Options);
+    BladeRecorder Recorder(Blade, S.Adapters.WaitAnswers);
+    Recorder.Install();
     SetUpBlade(Blade, S);
     std::vector<std::pair<UINT8, mf::DecodedMailbox>> Mailboxes;
     for (const FruDeviceSetup& Fru : S.Frus) {
@@ -225,9 +244,10 @@ RunOutcome RunScenario(const Scenario& S) {
     for (const auto& [Id, Decoded] : Mailboxes) {
       AfterEntry[Id] = Blade.Bmc.ReadFru(Id, 0, Blade.Bmc.Fru(Id).size());
     }
-    if (S.CompletionSignal && !Blade.ResetRequested() && !Out.Entry.Hang) {
-      Out.Completion = Blade.InstallCompletionSignal();
-    }
+    const size_t EntryRequests = Blade.Bmc.Trace().size();
+    ScheduledSteps Steps = RunScheduledSteps(Blade, Recorder, S, Out.Entry.Hang || Out.Entry.Reset);
+    Out.Arrivals = std::move(Steps.Arrivals);
+    Out.Completion = Steps.Completion;
 
     Out.VirtualMicroseconds = Blade.Firmware.Clock.Now() - Start;
     Out.Stalls = Blade.Firmware.Stalls().size();
@@ -239,7 +259,7 @@ RunOutcome RunScenario(const Scenario& S) {
     for (const auto& [Id, Decoded] : Mailboxes) {
       Out.Mailboxes.push_back(DescribeMailbox(Id, Id == PlatformFru(S), Decoded, AfterEntry[Id],
                                               Blade.Bmc.ReadFru(Id, 0, Blade.Bmc.Fru(Id).size()),
-                                              Out.Trace));
+                                              Out.Trace, EntryRequests));
     }
   }
   Out.Problems = std::move(Problems.Messages);

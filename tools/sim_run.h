@@ -1,5 +1,6 @@
-// Runs a scenario: builds the simulated blade it describes, loads the driver, gives the completion
-// signal, and gathers what happened for the report.
+// Runs a scenario: builds the simulated blade it describes, loads the driver, starts the adapter
+// drivers and gives the completion signal at their virtual times, and gathers what happened for
+// the report.
 #pragma once
 
 #include <optional>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "sim/blade.h"
+#include "tools/adapter_arrivals.h"
 #include "tools/scenario.h"
 #include "tools/variable_fields.h"
 
@@ -47,6 +49,7 @@ struct RunOutcome {
   std::string Description;
   sim::BootOutcome Entry;
   std::optional<sim::BootOutcome> Completion; // unset when not given (or a reset came first)
+  std::vector<ArrivalOutcome> Arrivals;       // in the order the adapter drivers started
   std::vector<MailboxOutcome> Mailboxes;
   std::vector<FieldChange> Changes;
   std::vector<sim::StatusCodeRecord> StatusCodes;

@@ -186,10 +186,17 @@ TEST(ScenarioFile, ImageFilesAreFoundBesideTheScenario) {
 
 TEST(ScenarioFile, DefaultIsAValidScenarioFile) {
   const tools::Scenario S = tools::DefaultScenario();
-  ASSERT_EQ(S.Frus.size(), 1u);
+  ASSERT_EQ(S.Frus.size(), 3u);
   const mailbox_format::DecodedMailbox D = mailbox_format::DecodeMailboxImage(S.Frus[0].Bytes);
   EXPECT_GE(D.Image.Lists[0]->Commands.size(), 10u);
   EXPECT_LE(D.Image.Lists[0]->Commands.size(), 14u);
+  // Adapters of two vendors behind the root ports of FRU devices 4 and 5.
+  EXPECT_EQ(S.Frus[1].Id, 4);
+  EXPECT_EQ(S.Frus[2].Id, 5);
+  ASSERT_EQ(S.Adapters.Pci.Functions.size(), 6u);
+  EXPECT_EQ(S.Adapters.Pci.Functions[0].VendorId, 0x8086);
+  EXPECT_EQ(S.Adapters.Pci.Functions[5].VendorId, 0x14E4);
+  ASSERT_EQ(S.Adapters.Drivers.size(), 2u);
 }
 
 } // namespace

@@ -1,0 +1,20 @@
+// The report's section on adapter arrivals, readable or as JSON: per arrival the branch taken, each
+// adapter served with its commands as read and as sent (or why not), the status words and records,
+// the OEM messages, the processors' clock modulation, the variables written and the reset.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <vector>
+
+#include "tools/adapter_arrivals.h"
+
+namespace tools {
+
+// Nothing when there were no arrivals.
+void ArrivalsText(const std::vector<ArrivalOutcome>& Arrivals, std::ostream& Out);
+nlohmann::ordered_json ArrivalsJson(const std::vector<ArrivalOutcome>& Arrivals);
+
+std::string BranchName(ArrivalBranch Branch);
+
+} // namespace tools
