@@ -8,6 +8,7 @@
 #include "adapter/slot_table.h"
 #include "mailbox_format/layout.h"
 #include "sim/ipmi_codes.h"
+#include "tools/report.h"
 
 namespace tools {
 
@@ -293,7 +294,10 @@ private:
       return;
     }
     if (NextIndex_ == mf::MailboxCommandsPerList) {
-      List_ = -1; // a 33rd command: the OverflowMarker follows
+      // A 33rd command: the OverflowMarker goes to the list's result block (unless it is there
+      // already) and the run leaves the list loop.
+      Pass()->OverflowLists.push_back(static_cast<UINT8>(List_));
+      List_ = -1;
       return;
     }
     AdapterCommandOutcome C{};
@@ -331,11 +335,6 @@ private:
         Offset == mf::ResultRecordOffset(*P->ResultArea, C->List, C->Index)) {
       C->Record = mf::DecodeResultRecord(Bytes.data());
       C->RecordWritten = true;
-    } else if (P->ResultArea && Bytes.size() == sizeof(mf::OverflowMarker) &&
-               std::equal(Bytes.begin(), Bytes.end(), std::begin(mf::OverflowMarker)) &&
-               Offset >= *P->ResultArea && (Offset - *P->ResultArea) % mf::ResultListStride == 0) {
-      P->OverflowLists.push_back(
-          static_cast<UINT8>((Offset - *P->ResultArea) / mf::ResultListStride));
     } else if (Bytes.size() == 1 && Bytes[0] == 0 &&
                Offset == P->HeaderOffset + mf::HostLockFlagOffset) {
       P->Released = true;
@@ -365,9 +364,10 @@ private:
                  : "the text was not read whole: the run stopped";
     }
     if (IsPlatformSetting(C.Read)) {
-      return AfterWait_ ? "a platform setting: the host carried it out itself"
-                        : "a platform setting: the host carries those out only in the run after "
-                          "the wait for adapter-ready";
+      return AfterWait_ ? "a platform setting: the host takes it itself (active cores, UUID and "
+                          "serial number change here, other keywords nothing)"
+                        : "a platform setting: the host takes those only in the run after the "
+                          "wait for adapter-ready, and drops them otherwise";
     }
     const std::optional<unsigned> Port = PortOf(C.Read);
     if (Port && P.Port && *Port != *P.Port) {
@@ -418,7 +418,7 @@ std::vector<ClockPhase> DescribeClock(const StepRecords& Step) {
 }
 
 // Why the arrival took its branch, or why it ended before one.
-void DecideBranch(const StepRecords& Step, ArrivalOutcome& Out) {
+void DecideBranch(const Scenario& S, const StepRecords& Step, ArrivalOutcome& Out) {
   const uint32_t Npar = BladeField(Step.VariablesBefore, "NparRestoreMask").value_or(0);
   const bool WaitBegun = std::any_of(Out.Messages.begin(), Out.Messages.end(),
                                      [](const OemMessage& M) { return M.What == "wait begins"; });
@@ -426,7 +426,7 @@ void DecideBranch(const StepRecords& Step, ArrivalOutcome& Out) {
     Out.Why = !Out.Row ? "its location " + Out.Function.Text() +
                              " is in no row of the adapter slot table: nothing to do"
               : !Out.Fru ? "ended before looking for its mailbox"
-                         : "no mailbox found in FRU device " + std::to_string(*Out.Fru);
+                         : "no mailbox found in FRU device " + FruName(*Out.Fru);
     return;
   }
   if (*Out.AdapterReady) {
@@ -444,11 +444,21 @@ void DecideBranch(const StepRecords& Step, ArrivalOutcome& Out) {
     Out.Why = "ended after reading the inputs";
     return;
   }
+  for (const OemMessage& M : Out.Messages) {
+    if (EFI_ERROR(M.Status) && (M.What == "wait begins" || M.What == "wait ends")) {
+      Out.Notes.push_back("the " + M.What +
+                          " message failed: the arrival ends there, and no "
+                          "command runs");
+    }
+  }
   if (Out.Branch == ArrivalBranch::Wait && Out.Outcome.Hang) {
     Out.Notes.push_back("the adapter-ready input never rose: the wait has no end of its own");
   } else if (Out.Branch == ArrivalBranch::Wait && !Out.WaitEnable.value_or(false)) {
     Out.Notes.push_back("no wait (wait-enable input 0): adapter-ready is still 0, so no command "
                         "runs");
+  }
+  if (Out.Branch == ArrivalBranch::Wait && !S.Adapters.Mp.Present) {
+    Out.Notes.push_back("no MP services: no processor is slowed down");
   }
   const std::string Field = PendingMaskField(Out.VendorId);
   const bool Runs = Out.Branch == ArrivalBranch::RunNow || Out.WaitEnded;
@@ -522,7 +532,7 @@ ArrivalOutcome DescribeArrival(const Scenario& S, size_t Driver, sim::PciAddress
   }
   Out.Row = SlotRowOf(S.Adapters.Pci, Function);
   ArrivalWalk(S, Driver, Step, Out).Run();
-  DecideBranch(Step, Out);
+  DecideBranch(S, Step, Out);
   Out.Clock = DescribeClock(Step);
   Out.Writes = DescribeWrites(Step.VariablesBefore, Step.Blade.Firmware.Variables.Writes(),
                               Step.Begin.VariableWrites, Step.End.VariableWrites);

@@ -1,6 +1,7 @@
 // bladecfg-sim: runs the driver in a simulated blade described by a scenario file and reports what
-// it did: every mailbox command with its status word, the variables changed field by field, status
-// codes, resets, IPMI requests and time.
+// it did: every mailbox command with its status word, each adapter driver's arrival with the
+// commands sent to it, the variables changed field by field, status codes, resets, IPMI requests
+// and time.
 //
 //   bladecfg-sim                       # the built-in default blade
 //   bladecfg-sim scenario.json --json  # a scenario of your own, machine-readable report
@@ -9,6 +10,7 @@
 #include <iostream>
 
 #include "tools/report.h"
+#include "tools/report_adapters.h"
 #include "tools/scenario.h"
 #include "tools/sim_run.h"
 
@@ -51,7 +53,10 @@ int main(int argc, char** argv) {
   for (const std::string& Problem : Run.Problems) {
     std::cerr << "simulated blade: " << Problem << "\n";
   }
-  // A boot that neither came back nor reset (a hang), or misuse the blade saw, fails the run.
-  const bool Ended = Run.Entry.Returned || Run.Entry.Reset;
+  // A boot that neither came back nor reset (a hang, in the entry, an adapter's arrival or the
+  // completion signal), or misuse the blade saw, fails the run.
+  const bool Ended = (Run.Entry.Returned || Run.Entry.Reset) &&
+                     !tools::AnyArrivalHung(Run.Arrivals) &&
+                     !(Run.Completion && Run.Completion->Hang);
   return Ended && Run.Problems.empty() ? 0 : 1;
 }

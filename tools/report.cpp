@@ -56,7 +56,7 @@ Json LockJson(const std::array<uint8_t, mailbox_format::MailboxLockBytes>& L) {
 }
 
 void MailboxText(const MailboxOutcome& M, std::ostream& Out) {
-  Out << (M.Platform ? "Platform mailbox" : "Mailbox") << ": FRU device " << int(M.Fru)
+  Out << (M.Platform ? "Platform mailbox" : "Mailbox") << ": FRU device " << FruName(M.Fru)
       << ", header at " << HexNumber(M.HeaderOffset, 4) << ", result area at "
       << HexNumber(M.ResultAreaOffset, 4) << "\n";
   Out << "  lock before:           " << LockText(M.LockBefore) << "\n";
@@ -143,6 +143,10 @@ std::string StatusCodeMeaning(const sim::StatusCodeRecord& C) {
   return "";
 }
 
+std::string FruName(UINT8 Id) {
+  return Id < 10 ? std::to_string(Id) : HexNumber(Id, 2);
+}
+
 std::string StatusName(EFI_STATUS Status) {
   auto It = StatusNames().find(Status);
   return It != StatusNames().end() ? It->second : HexNumber(Status, 16);
@@ -198,7 +202,13 @@ std::string TextReport(const RunOutcome& Run, bool WithTrace) {
     Out << "  " << Run.Description << "\n";
   }
   Out << "DriverEntry: " << Outcome(Run.Entry) << "\n";
-  Out << "Completion signal: " << (Run.Completion ? Outcome(*Run.Completion) : "not given")
+  if (!Run.Arrivals.empty()) {
+    Out << "Adapter arrivals: " << ArrivalsSummary(Run.Arrivals) << "\n";
+  }
+  Out << "Completion signal: "
+      << (Run.Completion      ? Outcome(*Run.Completion)
+          : Run.CompletionDue ? "not reached (the boot had ended)"
+                              : "not given")
       << "\n\n";
   for (const MailboxOutcome& M : Run.Mailboxes) {
     MailboxText(M, Out);

@@ -20,6 +20,8 @@ std::string Seconds(uint64_t Microseconds);
 std::string Outcome(const sim::BootOutcome& O);
 nlohmann::ordered_json OutcomeJson(const sim::BootOutcome& O);
 std::string StatusCodeMeaning(const sim::StatusCodeRecord& C);
+// A FRU device id as the slot table writes it: 1, 2, 4, 5, 0x50, 0x51, 0x52.
+std::string FruName(UINT8 Id);
 
 // The readable report; WithTrace adds every IPMI request.
 std::string TextReport(const RunOutcome& Run, bool WithTrace);

@@ -1,5 +1,6 @@
 #include "tools/report_adapters.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "tools/mailbox_json.h"
@@ -43,7 +44,7 @@ std::string PassHeading(const AdapterPass& P) {
   if (P.Port) {
     Out << ", port " << *P.Port;
   }
-  Out << ": FRU device " << int(P.Fru) << ", mailbox at " << Hex(P.HeaderOffset, 4)
+  Out << ": FRU device " << FruName(P.Fru) << ", mailbox at " << Hex(P.HeaderOffset, 4)
       << ", result area " << (P.ResultArea ? Hex(*P.ResultArea, 4) : std::string("-"));
   if (P.ResultArea && *P.ResultArea == 0) {
     Out << " (none: no command runs)";
@@ -84,7 +85,8 @@ void PassText(const AdapterPass& P, std::ostream& Out) {
   }
   for (UINT8 L : P.OverflowLists) {
     Out << "      list " << int(L)
-        << ": more than 32 commands, OverflowMarker written; the later lists not run\n";
+        << ": more than 32 commands, so the OverflowMarker; no later list is run for this "
+           "adapter\n";
   }
 }
 
@@ -120,11 +122,14 @@ void ArrivalText(size_t Number, const ArrivalOutcome& A, std::ostream& Out) {
     Out << ": not run, the boot had ended\n";
     return;
   }
+  if (A.Started != A.At) {
+    Out << " (started at " << Seconds(A.Started) << ", after the call before it)";
+  }
   if (A.Row) {
     Out << ": slot row " << *A.Row;
   }
   if (A.Fru) {
-    Out << ", FRU device " << int(*A.Fru);
+    Out << ", FRU device " << FruName(*A.Fru);
   }
   Out << "\n    branch: " << BranchName(A.Branch) << " (" << A.Why << ")\n";
   const std::string Wait = WaitText(A);
@@ -169,6 +174,11 @@ void ArrivalText(size_t Number, const ArrivalOutcome& A, std::ostream& Out) {
     const std::string Meaning = StatusCodeMeaning(C);
     Out << "    " << Seconds(C.Time) << "  status code " << Hex(C.Value, 8)
         << (Meaning.empty() ? "" : " (" + Meaning + ")") << "\n";
+  }
+  for (const sim::ResetRecord& R : A.Resets) {
+    Out << "    " << Seconds(R.Time) << "  ResetSystem "
+        << (R.Type == EfiResetCold ? std::string("EfiResetCold") : "type " + std::to_string(R.Type))
+        << "\n";
   }
   for (const std::string& Note : A.Notes) {
     Out << "    note: " << Note << "\n";
@@ -335,6 +345,30 @@ std::string BranchName(ArrivalBranch Branch) {
     break;
   }
   return "none";
+}
+
+std::string ArrivalsSummary(const std::vector<ArrivalOutcome>& Arrivals) {
+  const ArrivalBranch Order[] = {ArrivalBranch::Wait, ArrivalBranch::RunNow, ArrivalBranch::Restore,
+                                 ArrivalBranch::None};
+  std::string Parts;
+  for (ArrivalBranch B : Order) {
+    const auto N = std::count_if(Arrivals.begin(), Arrivals.end(),
+                                 [B](const ArrivalOutcome& A) { return A.Ran && A.Branch == B; });
+    if (N != 0) {
+      Parts += (Parts.empty() ? "" : ", ") + std::to_string(N) + " " + BranchName(B);
+    }
+  }
+  const auto NotRun = std::count_if(Arrivals.begin(), Arrivals.end(),
+                                    [](const ArrivalOutcome& A) { return !A.Ran; });
+  if (NotRun != 0) {
+    Parts += (Parts.empty() ? "" : ", ") + std::to_string(NotRun) + " not run";
+  }
+  return std::to_string(Arrivals.size()) + (Parts.empty() ? "" : " (" + Parts + ")");
+}
+
+bool AnyArrivalHung(const std::vector<ArrivalOutcome>& Arrivals) {
+  return std::any_of(Arrivals.begin(), Arrivals.end(),
+                     [](const ArrivalOutcome& A) { return A.Outcome.Hang; });
 }
 
 void ArrivalsText(const std::vector<ArrivalOutcome>& Arrivals, std::ostream& Out) {

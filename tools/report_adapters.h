@@ -17,4 +17,10 @@ nlohmann::ordered_json ArrivalsJson(const std::vector<ArrivalOutcome>& Arrivals)
 
 std::string BranchName(ArrivalBranch Branch);
 
+// "6 (1 wait, 5 run now)": how many arrivals took which branch.
+std::string ArrivalsSummary(const std::vector<ArrivalOutcome>& Arrivals);
+
+// True when an arrival hung (its wait for the adapter-ready input never ended).
+bool AnyArrivalHung(const std::vector<ArrivalOutcome>& Arrivals);
+
 } // namespace tools

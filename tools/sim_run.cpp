@@ -248,6 +248,7 @@ RunOutcome RunScenario(const Scenario& S) {
     ScheduledSteps Steps = RunScheduledSteps(Blade, Recorder, S, Out.Entry.Hang || Out.Entry.Reset);
     Out.Arrivals = std::move(Steps.Arrivals);
     Out.Completion = Steps.Completion;
+    Out.CompletionDue = S.CompletionSignal;
 
     Out.VirtualMicroseconds = Blade.Firmware.Clock.Now() - Start;
     Out.Stalls = Blade.Firmware.Stalls().size();

@@ -49,6 +49,7 @@ struct RunOutcome {
   std::string Description;
   sim::BootOutcome Entry;
   std::optional<sim::BootOutcome> Completion; // unset when not given (or a reset came first)
+  bool CompletionDue = false;                 // the scenario gives it
   std::vector<ArrivalOutcome> Arrivals;       // in the order the adapter drivers started
   std::vector<MailboxOutcome> Mailboxes;
   std::vector<FieldChange> Changes;
