@@ -24,12 +24,18 @@ add_tool_test(bladecfg-sim.json 0 "\"meaning\": \"Refused, retried 2 times\".*\"
 add_tool_test(bladecfg-sim.usage 109 "" -- $<TARGET_FILE:bladecfg-sim> --bogus)
 add_tool_test(bladecfg-sim.missing-file 2 "" -- $<TARGET_FILE:bladecfg-sim> no-such-scenario.json)
 
-# Every example scenario runs clean: the boot ends, nothing goes wrong in the simulated blade.
+# Every example scenario runs clean: the boot ends, nothing goes wrong in the simulated blade. The
+# examples named hang-* show a boot that never ends: they report the hang and exit with 1.
 file(GLOB ExampleFiles CONFIGURE_DEPENDS ${Examples}/*.json)
 foreach(Example ${ExampleFiles})
   get_filename_component(Name ${Example} NAME_WE)
   file(READ ${Example} Text)
-  if(Text MATCHES "\"fru_devices\"")
+  if(Text MATCHES "\"fru_devices\"" AND Name MATCHES "^hang-")
+    add_tool_test(bladecfg-sim.example.${Name} 1 "DriverEntry: .*hung \\("
+      -- $<TARGET_FILE:bladecfg-sim> ${Example})
+    add_tool_test(bladecfg-sim.example.${Name}.json 1 "\"hang\": true"
+      -- $<TARGET_FILE:bladecfg-sim> ${Example} --json)
+  elseif(Text MATCHES "\"fru_devices\"")
     add_tool_test(bladecfg-sim.example.${Name} 0 "DriverEntry: "
       -- $<TARGET_FILE:bladecfg-sim> ${Example})
     add_tool_test(bladecfg-sim.example.${Name}.json 0 "\"entry\": {"
@@ -64,3 +70,5 @@ file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/too-long.json
   "{\"lists\": [[{\"id\": 1, \"text\": \"SET B1 OEMTAL_SERIAL=${LongValue}\"}]]}\n")
 add_tool_test(bladecfg-mailbox.check.too-long 1 "a command holds at most 255"
   -- $<TARGET_FILE:bladecfg-mailbox> check ${CMAKE_CURRENT_BINARY_DIR}/too-long.json)
+
+include(${CMAKE_CURRENT_LIST_DIR}/cli_adapters.cmake)
