@@ -16,11 +16,13 @@ std::string BridgeText(UINT32 Address) {
   return Text;
 }
 
-// "functions 0 to 3" of one bridge, with the rows that own them.
+// "functions 0 to 3", "rows 0 and 1".
 std::string Range(const char* What, size_t First, size_t Last) {
-  return First == Last
-             ? std::string(What) + " " + std::to_string(First)
-             : std::string(What) + "s " + std::to_string(First) + " to " + std::to_string(Last);
+  if (First == Last) {
+    return std::string(What) + " " + std::to_string(First);
+  }
+  return std::string(What) + "s " + std::to_string(First) + (Last == First + 1 ? " and " : " to ") +
+         std::to_string(Last);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "tools/scenario_adapters.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "sim/blade.h"
@@ -181,9 +182,12 @@ AdapterDriverSetup DriverFromJson(const JsonView& V, size_t Number, const PciSet
 sim::PciAddress PciAddressFromJson(const JsonView& V) {
   const std::string Text = V.String();
   unsigned Bus = 0, Device = 0, Function = 0;
-  int Used = 0;
-  if (std::sscanf(Text.c_str(), "%2x:%2x.%1x%n", &Bus, &Device, &Function, &Used) != 3 ||
-      static_cast<size_t>(Used) != Text.size() || Device > 0x1F || Function > 7) {
+  const bool Shaped = Text.size() == 7 && Text[2] == ':' && Text[5] == '.' &&
+                      std::all_of(Text.begin(), Text.end(), [](char C) {
+                        return std::isxdigit(static_cast<unsigned char>(C)) || C == ':' || C == '.';
+                      });
+  if (!Shaped || std::sscanf(Text.c_str(), "%2x:%2x.%1x", &Bus, &Device, &Function) != 3 ||
+      Device > 0x1F || Function > 7) {
     V.Fail("expected a PCI location \"bb:dd.f\" in hexadecimal (device up to 1F, function up to "
            "7), found \"" +
            Text + "\"");

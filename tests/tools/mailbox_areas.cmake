@@ -16,7 +16,7 @@ function(expect Exit Match)
 endfunction()
 
 set(Areas --area-size 8192)
-expect(0 "in the area of FRU device 82 at 0x0A4000.*FRU device 0x52: the mailbox of slot rows 18 to 23: bridge 41:08.0 functions 0 to 3, bridge 41:09.0 functions 0 to 1"
+expect(0 "in the area of FRU device 82 at 0x0A4000.*FRU device 0x52: the mailbox of slot rows 18 to 23: bridge 41:08.0 functions 0 to 3, bridge 41:09.0 functions 0 and 1"
   build ${EXAMPLES}/eight-lists-mailbox.json -o ${WORK}/blade.fru --fru 0x52 ${Areas})
 expect(0 "in the area of FRU device 1 at 0x002000.*FRU device 1: the platform's mailbox"
   build ${EXAMPLES}/platform-mailbox.json -o ${WORK}/blade.fru --fru 1 ${Areas})
