@@ -12,6 +12,15 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
+// A JSON array of Item (Each) for each item.
+template <typename T, typename F> Json ArrayOf(const std::vector<T>& Items, F Item) {
+  Json Out = Json::array();
+  for (const T& Each : Items) {
+    Out.push_back(Item(Each));
+  }
+  return Out;
+}
+
 std::string Hex(uint64_t Value, unsigned Digits) {
   return HexNumber(Value, Digits);
 }
@@ -216,10 +225,6 @@ Json CommandJson(const AdapterCommandOutcome& C) {
 }
 
 Json PassJson(const AdapterPass& P) {
-  Json Commands = Json::array();
-  for (const AdapterCommandOutcome& C : P.Commands) {
-    Commands.push_back(CommandJson(C));
-  }
   return {{"adapter", P.Location ? Json(P.Location->Text()) : Json(nullptr)},
           {"vendor", Hex(P.VendorId, 4)},
           {"device", Hex(P.DeviceId, 4)},
@@ -231,14 +236,13 @@ Json PassJson(const AdapterPass& P) {
           {"result_area", P.ResultArea ? Json(Hex(*P.ResultArea, 4)) : Json(nullptr)},
           {"released", P.Released},
           {"overflow_marker_in_lists", P.OverflowLists},
-          {"commands", Commands}};
+          {"commands", ArrayOf(P.Commands, CommandJson)}};
 }
 
 Json ClockJson(const ClockPhase& Phase) {
-  Json Writes = Json::array();
-  for (const auto& [Cpu, Value] : Phase.Writes) {
-    Writes.push_back({{"processor", Cpu}, {"value", Hex(Value, 2)}});
-  }
+  const Json Writes = ArrayOf(Phase.Writes, [](const std::pair<UINTN, UINT64>& W) {
+    return Json{{"processor", W.first}, {"value", Hex(W.second, 2)}};
+  });
   Json J = {{"time_us", Phase.Time}, {"throttle", Phase.Throttle}, {"msr_writes", Writes}};
   if (Phase.Startup) {
     J["startup_all_aps"] = {{"blocking", Phase.Startup->Blocking},
@@ -279,53 +283,33 @@ Json ArrivalJson(const ArrivalOutcome& A) {
   } else {
     J["wait"] = nullptr;
   }
-  Json Messages = Json::array();
-  for (const OemMessage& M : A.Messages) {
-    Messages.push_back({{"time_us", M.Time},
-                        {"what", M.What},
-                        {"hex", HexBytesText(M.Data)},
-                        {"status", StatusName(M.Status)},
-                        {"completion", Hex(M.CompletionCode, 2)}});
-  }
-  J["oem_messages"] = Messages;
-  Json Clock = Json::array();
-  for (const ClockPhase& Phase : A.Clock) {
-    Clock.push_back(ClockJson(Phase));
-  }
-  J["clock_modulation"] = Clock;
-  Json Restore = Json::array();
-  for (const RestoreCall& R : A.Restore) {
+  J["oem_messages"] = ArrayOf(A.Messages, [](const OemMessage& M) {
+    return Json{{"time_us", M.Time},
+                {"what", M.What},
+                {"hex", HexBytesText(M.Data)},
+                {"status", StatusName(M.Status)},
+                {"completion", Hex(M.CompletionCode, 2)}};
+  });
+  J["clock_modulation"] = ArrayOf(A.Clock, ClockJson);
+  J["restore"] = ArrayOf(A.Restore, [](const RestoreCall& R) {
     Json Call = TextJson(R.Text);
     Call["answer"] = AnswerJson(R.Answer);
-    Restore.push_back(Call);
-  }
-  J["restore"] = Restore;
-  Json Passes = Json::array();
-  for (const AdapterPass& P : A.Passes) {
-    Passes.push_back(PassJson(P));
-  }
-  J["passes"] = Passes;
-  Json Writes = Json::array();
-  for (const VariableWriteOutcome& W : A.Writes) {
-    Json Changes = Json::array();
-    for (const FieldChange& C : W.Changes) {
-      Changes.push_back({{"field", C.Field}, {"before", C.Before}, {"after", C.After}});
-    }
-    Writes.push_back(
-        {{"variable", W.Variable}, {"result", StatusName(W.Result)}, {"changes", Changes}});
-  }
-  J["variables_written"] = Writes;
-  Json Codes = Json::array();
-  for (const sim::StatusCodeRecord& C : A.StatusCodes) {
-    Codes.push_back(
-        {{"time_us", C.Time}, {"value", Hex(C.Value, 8)}, {"meaning", StatusCodeMeaning(C)}});
-  }
-  J["status_codes"] = Codes;
-  Json Resets = Json::array();
-  for (const sim::ResetRecord& R : A.Resets) {
-    Resets.push_back({{"time_us", R.Time}, {"type", R.Type}, {"status", StatusName(R.Status)}});
-  }
-  J["resets"] = Resets;
+    return Call;
+  });
+  J["passes"] = ArrayOf(A.Passes, PassJson);
+  J["variables_written"] = ArrayOf(A.Writes, [](const VariableWriteOutcome& W) {
+    return Json{{"variable", W.Variable},
+                {"result", StatusName(W.Result)},
+                {"changes", ArrayOf(W.Changes, [](const FieldChange& C) {
+                   return Json{{"field", C.Field}, {"before", C.Before}, {"after", C.After}};
+                 })}};
+  });
+  J["status_codes"] = ArrayOf(A.StatusCodes, [](const sim::StatusCodeRecord& C) {
+    return Json{{"time_us", C.Time}, {"value", Hex(C.Value, 8)}, {"meaning", StatusCodeMeaning(C)}};
+  });
+  J["resets"] = ArrayOf(A.Resets, [](const sim::ResetRecord& R) {
+    return Json{{"time_us", R.Time}, {"type", R.Type}, {"status", StatusName(R.Status)}};
+  });
   J["ipmi_requests"] = A.Requests;
   J["notes"] = A.Notes;
   return J;
@@ -383,11 +367,7 @@ void ArrivalsText(const std::vector<ArrivalOutcome>& Arrivals, std::ostream& Out
 }
 
 Json ArrivalsJson(const std::vector<ArrivalOutcome>& Arrivals) {
-  Json J = Json::array();
-  for (const ArrivalOutcome& A : Arrivals) {
-    J.push_back(ArrivalJson(A));
-  }
-  return J;
+  return ArrayOf(Arrivals, ArrivalJson);
 }
 
 } // namespace tools
