@@ -26,8 +26,15 @@ add_firmware_image(PlatformInfoDxe efi_boot_service_driver DriverEntry
 add_firmware_image(SmbiosEditDxe efi_boot_service_driver DriverEntry
   ${CMAKE_CURRENT_SOURCE_DIR}/standins/smbios_edit_dxe.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/common/smbios_record.cpp)
+add_firmware_image(AdapterClpDxe efi_boot_service_driver DriverEntry
+  ${CMAKE_CURRENT_SOURCE_DIR}/standins/adapter_clp_dxe.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/standins/adapter_book.cpp)
 add_firmware_image(FirmwareHarness efi_application HarnessMain
   ${CMAKE_CURRENT_SOURCE_DIR}/harness/harness.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/harness/harness_context.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/harness/adapters.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/harness/inputs.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/harness/processors.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/harness/scenario.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/harness/report_writer.cpp ${PROJECT_SOURCE_DIR}/hw/x86.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/common/smbios_record.cpp

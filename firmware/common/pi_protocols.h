@@ -133,3 +133,58 @@ struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
 
 constexpr EFI_GUID EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID = {
     0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
+
+// Multiprocessor services: the harness watches StartupAllAPs calls by wrapping the member in the
+// firmware's interface, and runs a procedure of its own on every application processor.
+typedef void(EFIAPI* EFI_AP_PROCEDURE)(void* ProcedureArgument);
+struct EFI_MP_SERVICES_PROTOCOL;
+typedef EFI_STATUS(EFIAPI* EFI_MP_SERVICES_GET_NUMBER_OF_PROCESSORS)(
+    EFI_MP_SERVICES_PROTOCOL* This, UINTN* NumberOfProcessors, UINTN* NumberOfEnabledProcessors);
+typedef EFI_STATUS(EFIAPI* EFI_MP_SERVICES_STARTUP_ALL_APS)(
+    EFI_MP_SERVICES_PROTOCOL* This, EFI_AP_PROCEDURE Procedure, BOOLEAN SingleThread,
+    EFI_EVENT WaitEvent, UINTN TimeoutInMicroSeconds, void* ProcedureArgument,
+    UINTN** FailedCpuList);
+struct EFI_MP_SERVICES_PROTOCOL {
+  EFI_MP_SERVICES_GET_NUMBER_OF_PROCESSORS GetNumberOfProcessors;
+  void* GetProcessorInfo;
+  EFI_MP_SERVICES_STARTUP_ALL_APS StartupAllAPs;
+  void* StartupThisAP;
+  void* SwitchBSP;
+  void* EnableDisableAP;
+  void* WhoAmI;
+};
+static_assert(offsetof(EFI_MP_SERVICES_PROTOCOL, StartupAllAPs) == 16, "StartupAllAPs");
+
+constexpr EFI_GUID EFI_MP_SERVICES_PROTOCOL_GUID = {
+    0x3FDDA605, 0xA76E, 0x4F46, {0xAD, 0x29, 0x12, 0xF4, 0x53, 0x1B, 0x3D, 0x08}};
+
+// The UEFI driver model: ConnectController asks a driver's binding whether it supports a
+// controller and starts it there.
+struct EFI_DRIVER_BINDING_PROTOCOL;
+typedef EFI_STATUS(EFIAPI* EFI_DRIVER_BINDING_SUPPORTED)(EFI_DRIVER_BINDING_PROTOCOL* This,
+                                                         EFI_HANDLE ControllerHandle,
+                                                         EFI_DEVICE_PATH_PROTOCOL* RemainingPath);
+typedef EFI_STATUS(EFIAPI* EFI_DRIVER_BINDING_START)(EFI_DRIVER_BINDING_PROTOCOL* This,
+                                                     EFI_HANDLE ControllerHandle,
+                                                     EFI_DEVICE_PATH_PROTOCOL* RemainingPath);
+typedef EFI_STATUS(EFIAPI* EFI_DRIVER_BINDING_STOP)(EFI_DRIVER_BINDING_PROTOCOL* This,
+                                                    EFI_HANDLE ControllerHandle,
+                                                    UINTN NumberOfChildren,
+                                                    EFI_HANDLE* ChildHandleBuffer);
+struct EFI_DRIVER_BINDING_PROTOCOL {
+  EFI_DRIVER_BINDING_SUPPORTED Supported;
+  EFI_DRIVER_BINDING_START Start;
+  EFI_DRIVER_BINDING_STOP Stop;
+  UINT32 Version;
+  EFI_HANDLE ImageHandle;
+  EFI_HANDLE DriverBindingHandle;
+};
+static_assert(sizeof(EFI_DRIVER_BINDING_PROTOCOL) == 48, "EFI_DRIVER_BINDING_PROTOCOL");
+
+constexpr EFI_GUID EFI_DRIVER_BINDING_PROTOCOL_GUID = {
+    0x18A031AB, 0xB443, 0x4D1A, {0xA5, 0xC0, 0x0C, 0x09, 0x26, 0x1E, 0x9F, 0x71}};
+
+// OpenProtocol's attributes.
+constexpr UINT32 EFI_OPEN_PROTOCOL_GET_PROTOCOL = 0x02;
+constexpr UINT32 EFI_OPEN_PROTOCOL_BY_CHILD_CONTROLLER = 0x08;
+constexpr UINT32 EFI_OPEN_PROTOCOL_BY_DRIVER = 0x10;

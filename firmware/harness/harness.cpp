@@ -3,25 +3,28 @@
 // console port, which QEMU writes into a host file for the runner to check.
 //
 // Before anything is loaded it listens for status codes and wraps ResetSystem, so that a driver
-// that resets the machine still gets everything reported first.
+// that resets the machine still gets everything reported first, and wraps StartupAllAPs of the
+// firmware's multiprocessor services, so that every call of it is seen.
 #include "core/protocols.h"
 #include "firmware/common/ipmi_kcs.h"
 #include "firmware/common/pi_protocols.h"
 #include "firmware/common/port_io_x86.h"
 #include "firmware/common/smbios_record.h"
 #include "firmware/common/standin_config.h"
+#include "firmware/harness/adapters.h"
+#include "firmware/harness/harness_context.h"
+#include "firmware/harness/inputs.h"
+#include "firmware/harness/processors.h"
 #include "firmware/harness/report_writer.h"
 #include "firmware/harness/scenario.h"
 #include "hw/hw.h"
 
 namespace {
 
-constexpr UINT16 DebugConsolePort = 0x402;
 constexpr UINTN MaxWatches = 16;
 constexpr UINTN MaxReadbacks = 16;
 constexpr UINTN MaxCodes = 64;
 constexpr UINTN ScenarioFileMax = 64 * 1024;
-constexpr UINTN DevicePathMax = 4096;
 constexpr UINT8 FruReadChunk = 16;
 constexpr UINT16 PciConfigAddress = 0xCF8;
 constexpr UINT16 PciConfigData = 0xCFC;
@@ -46,10 +49,6 @@ struct StatusCode {
 };
 
 struct HarnessState {
-  EFI_HANDLE Image;
-  EFI_SYSTEM_TABLE* St;
-  EFI_BOOT_SERVICES* Bs;
-  EFI_RUNTIME_SERVICES* Rt;
   EFI_RESET_SYSTEM FirmwareReset;
   PlatformInfoAnswers Answers;
   Watch Watches[MaxWatches];
@@ -68,18 +67,8 @@ struct HarnessState {
 
 HarnessState H;
 
-void DebugConsoleSink(void*, char C) {
-  PortWrite8(DebugConsolePort, static_cast<UINT8>(C));
-}
-
-ReportWriter Report(DebugConsoleSink, nullptr);
-
 UINT64 TimeStampCounter() {
   return __builtin_ia32_rdtsc();
-}
-
-void ReportError(const char* What, EFI_STATUS Status) {
-  Report.Word("error").Word(What).Status(Status).End();
 }
 
 EFI_STATUS EFIAPI RecordStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VALUE Value,
@@ -96,7 +85,7 @@ EFI_STATUS EFIAPI RecordStatusCode(EFI_STATUS_CODE_TYPE Type, EFI_STATUS_CODE_VA
 // refuses a request, Out[0] holds its completion code.
 EFI_STATUS ReadFru(UINT8 Fru, UINT16 Offset, UINT16 Count, UINT8* Out, UINTN* Refusal) {
   *Refusal = 0;
-  const KcsPorts Ports = X86KcsPorts(H.Bs);
+  const KcsPorts Ports = X86KcsPorts(Harness.Bs);
   for (UINT16 Done = 0; Done < Count;) {
     const UINT8 Chunk =
         Count - Done < FruReadChunk ? static_cast<UINT8>(Count - Done) : FruReadChunk;
@@ -133,7 +122,7 @@ void ReportFru(const char* Tag, const Readback& R) {
 
 void ReportVariable(const char* Tag, Watch& W) {
   UINTN Size = W.Size;
-  const EFI_STATUS Status = H.Rt->GetVariable(W.Name, &W.Guid, nullptr, &Size, H.Scratch);
+  const EFI_STATUS Status = Harness.Rt->GetVariable(W.Name, &W.Guid, nullptr, &Size, H.Scratch);
   Report.Word("var").Word(Tag).Name(W.Name).Guid(W.Guid).Status(Status);
   Report.Bytes(H.Scratch, EFI_ERROR(Status) ? 0 : Size).End();
 }
@@ -152,6 +141,9 @@ void Snapshot(const char* Tag) {
     Report.Word("code").Word(Tag).Decimal(I).Hex(H.Codes[I].Type, 8).Hex(H.Codes[I].Value, 8);
     Report.Decimal(H.Codes[I].Instance).End();
   }
+  ReportInputs(Tag);
+  ReportExecutes(Tag);
+  ReportMpCalls(Tag);
 }
 
 void Finish() {
@@ -168,20 +160,20 @@ void EFIAPI ReportingReset(EFI_RESET_TYPE Type, EFI_STATUS Status, UINTN DataSiz
 }
 
 void WrapResetSystem() {
-  H.FirmwareReset = H.Rt->ResetSystem;
-  H.Rt->ResetSystem = ReportingReset;
+  H.FirmwareReset = Harness.Rt->ResetSystem;
+  Harness.Rt->ResetSystem = ReportingReset;
   // Keep the table's checksum honest for anyone who verifies it.
-  H.Rt->Hdr.CRC32 = 0;
+  Harness.Rt->Hdr.CRC32 = 0;
   UINT32 Crc = 0;
-  if (!EFI_ERROR(H.Bs->CalculateCrc32(H.Rt, H.Rt->Hdr.HeaderSize, &Crc))) {
-    H.Rt->Hdr.CRC32 = Crc;
+  if (!EFI_ERROR(Harness.Bs->CalculateCrc32(Harness.Rt, Harness.Rt->Hdr.HeaderSize, &Crc))) {
+    Harness.Rt->Hdr.CRC32 = Crc;
   }
 }
 
 void ListenForStatusCodes() {
   EFI_RSC_HANDLER_PROTOCOL* Router = nullptr;
-  EFI_STATUS Status = H.Bs->LocateProtocol(GuidPointer(EFI_RSC_HANDLER_PROTOCOL_GUID), nullptr,
-                                           reinterpret_cast<void**>(&Router));
+  EFI_STATUS Status = Harness.Bs->LocateProtocol(GuidPointer(EFI_RSC_HANDLER_PROTOCOL_GUID),
+                                                 nullptr, reinterpret_cast<void**>(&Router));
   if (!EFI_ERROR(Status)) {
     Status = Router->Register(RecordStatusCode, TPL_HIGH_LEVEL);
   }
@@ -191,7 +183,7 @@ void ListenForStatusCodes() {
 }
 
 EFI_STATUS WritePlatformAnswers() {
-  return H.Rt->SetVariable(
+  return Harness.Rt->SetVariable(
       const_cast<CHAR16*>(PlatformInfoAnswersName), GuidPointer(StandInConfigGuid),
       EFI_VARIABLE_BOOTSERVICE_ACCESS | EFI_VARIABLE_RUNTIME_ACCESS, sizeof(H.Answers), &H.Answers);
 }
@@ -213,17 +205,6 @@ bool AddWatch(const Directive& D, UINTN Size) {
   return true;
 }
 
-EFI_LOADED_IMAGE_PROTOCOL* LoadedImage(EFI_HANDLE Image) {
-  EFI_LOADED_IMAGE_PROTOCOL* Loaded = nullptr;
-  EFI_STATUS Status = H.Bs->HandleProtocol(Image, GuidPointer(EFI_LOADED_IMAGE_PROTOCOL_GUID),
-                                           reinterpret_cast<void**>(&Loaded));
-  return EFI_ERROR(Status) ? nullptr : Loaded;
-}
-
-UINTN NodeLength(const EFI_DEVICE_PATH_PROTOCOL* Node) {
-  return Node->Length[0] | (Node->Length[1] << 8);
-}
-
 // Bytes of a device path before its end node; 0 when it is malformed or implausibly long.
 UINTN DevicePathSize(const EFI_DEVICE_PATH_PROTOCOL* Path) {
   UINTN Size = 0;
@@ -243,11 +224,11 @@ UINTN DevicePathSize(const EFI_DEVICE_PATH_PROTOCOL* Path) {
 
 // The device path of File on the harness's own volume, in pool memory the caller frees.
 EFI_DEVICE_PATH_PROTOCOL* FilePathOnOwnVolume(const CHAR16* File) {
-  EFI_LOADED_IMAGE_PROTOCOL* Self = LoadedImage(H.Image);
+  EFI_LOADED_IMAGE_PROTOCOL* Self = LoadedImage(Harness.Image);
   EFI_DEVICE_PATH_PROTOCOL* Volume = nullptr;
-  if (Self == nullptr ||
-      EFI_ERROR(H.Bs->HandleProtocol(Self->DeviceHandle, GuidPointer(EFI_DEVICE_PATH_PROTOCOL_GUID),
-                                     reinterpret_cast<void**>(&Volume)))) {
+  if (Self == nullptr || EFI_ERROR(Harness.Bs->HandleProtocol(
+                             Self->DeviceHandle, GuidPointer(EFI_DEVICE_PATH_PROTOCOL_GUID),
+                             reinterpret_cast<void**>(&Volume)))) {
     return nullptr;
   }
   const UINTN Prefix = DevicePathSize(Volume);
@@ -258,7 +239,7 @@ EFI_DEVICE_PATH_PROTOCOL* FilePathOnOwnVolume(const CHAR16* File) {
   const UINTN FileNode = sizeof(EFI_DEVICE_PATH_PROTOCOL) + 2 * (Units + 1);
   const UINTN Total = Prefix + FileNode + sizeof(EFI_DEVICE_PATH_PROTOCOL);
   void* Buffer = nullptr;
-  if (Prefix == 0 || EFI_ERROR(H.Bs->AllocatePool(EfiBootServicesData, Total, &Buffer))) {
+  if (Prefix == 0 || EFI_ERROR(Harness.Bs->AllocatePool(EfiBootServicesData, Total, &Buffer))) {
     return nullptr;
   }
   UINT8* Out = static_cast<UINT8*>(Buffer);
@@ -288,15 +269,15 @@ void LoadAndStart(const CHAR16* File) {
   EFI_HANDLE Handle = nullptr;
   EFI_STATUS Loaded = EFI_NOT_FOUND;
   if (Path != nullptr) {
-    Loaded = H.Bs->LoadImage(0, H.Image, Path, nullptr, 0, &Handle);
-    H.Bs->FreePool(Path);
+    Loaded = Harness.Bs->LoadImage(0, Harness.Image, Path, nullptr, 0, &Handle);
+    Harness.Bs->FreePool(Path);
   }
   EFI_STATUS Started = EFI_NOT_STARTED;
   if (!EFI_ERROR(Loaded)) {
     // Said before the start: a driver that resets the machine never returns here.
     Report.Word("start").Name(File).End();
     const UINT64 Before = TimeStampCounter();
-    Started = H.Bs->StartImage(Handle, nullptr, nullptr);
+    Started = Harness.Bs->StartImage(Handle, nullptr, nullptr);
     H.LastStartTicks = TimeStampCounter() - Before;
   }
   // A driver whose entry failed is unloaded by the firmware: its loaded-image protocol is gone.
@@ -313,10 +294,8 @@ UINT32 PciConfigRead(UINT32 Bus, UINT32 Device, UINT32 Function, UINT32 Register
 // One function's vendor and device ID and, for a bridge, its primary, secondary and subordinate
 // bus numbers: enough to see that a machine layout came up as planned.
 void ReportPci(UINT32 Bus, UINT32 Device, UINT32 Function) {
-  constexpr char Hex[] = "0123456789abcdef";
-  const char Address[] = {Hex[Bus >> 4], Hex[Bus & 0xF], ':', Hex[Device >> 4], Hex[Device & 0xF],
-                          '.',           Hex[Function],  '\0'};
-  Report.Word("pci").Word(Address).Hex(PciConfigRead(Bus, Device, Function, 0), 8);
+  Report.Word("pci").Word(LocationWord(Bus, Device, Function).Text);
+  Report.Hex(PciConfigRead(Bus, Device, Function, 0), 8);
   Report.Hex(PciConfigRead(Bus, Device, Function, PciBusNumberRegister), 8).End();
 }
 
@@ -338,7 +317,7 @@ template <typename T> T ReadUnaligned(const UINT8* At) {
 // The System Information structure as the firmware publishes it to the operating system: the
 // structure table behind the SMBIOS 3 entry point (or the 2.x one), walked within its length.
 void ReportPublishedSystemInformation() {
-  EFI_SYSTEM_TABLE* St = H.St;
+  EFI_SYSTEM_TABLE* St = Harness.St;
   const UINT8* Table = nullptr;
   UINTN Length = 0;
   for (UINTN I = 0; I < St->NumberOfTableEntries && Table == nullptr; ++I) {
@@ -385,8 +364,8 @@ EFI_STATUS ReportSmbiosGet(SMBIOS_EDIT_PROTOCOL* Edit, const char* What, UINT8**
 // the protocol and from the published table.
 void EditSmbiosUuid(const UINT8* Uuid) {
   SMBIOS_EDIT_PROTOCOL* Edit = nullptr;
-  EFI_STATUS Status = H.Bs->LocateProtocol(GuidPointer(SmbiosEditProtocolGuid), nullptr,
-                                           reinterpret_cast<void**>(&Edit));
+  EFI_STATUS Status = Harness.Bs->LocateProtocol(GuidPointer(SmbiosEditProtocolGuid), nullptr,
+                                                 reinterpret_cast<void**>(&Edit));
   if (EFI_ERROR(Status)) {
     ReportError("smbios-edit", Status);
     return;
@@ -403,10 +382,10 @@ void EditSmbiosUuid(const UINT8* Uuid) {
       Status = EFI_BAD_BUFFER_SIZE;
     }
     Report.Word("smbios").Word("update").Status(Status).Bytes(nullptr, 0).End();
-    H.Bs->FreePool(Copy);
+    Harness.Bs->FreePool(Copy);
   }
   if (!EFI_ERROR(ReportSmbiosGet(Edit, "reget", &Copy, &Size))) {
-    H.Bs->FreePool(Copy);
+    Harness.Bs->FreePool(Copy);
   }
   ReportPublishedSystemInformation();
 }
@@ -419,8 +398,9 @@ void SendIpmi(const Directive& D) {
   const UINT8 NetFn = static_cast<UINT8>(D.Numbers[0]);
   const UINT8 Command = static_cast<UINT8>(D.Numbers[1]);
   const UINT64 Before = TimeStampCounter();
-  const EFI_STATUS Status = IpmiKcsSend(X86KcsPorts(H.Bs), KcsDefaultLimits, NetFn, 0, Command,
-                                        D.Data, static_cast<UINT8>(D.DataSize), Response, &Size);
+  const EFI_STATUS Status =
+      IpmiKcsSend(X86KcsPorts(Harness.Bs), KcsDefaultLimits, NetFn, 0, Command, D.Data,
+                  static_cast<UINT8>(D.DataSize), Response, &Size);
   H.IpmiTicks += TimeStampCounter() - Before;
   Report.Word("ipmi").Hex(NetFn, 2).Hex(Command, 2).Status(Status).Bytes(Response, Size).End();
 }
@@ -429,7 +409,7 @@ void InstallCompletionSignal() {
   // Only the installation matters to the driver; the interface is never looked at.
   static UINT8 Interface;
   EFI_HANDLE Handle = nullptr;
-  const EFI_STATUS Status = H.Bs->InstallProtocolInterface(
+  const EFI_STATUS Status = Harness.Bs->InstallProtocolInterface(
       &Handle, GuidPointer(CompletionSignalProtocolGuid), EFI_NATIVE_INTERFACE, &Interface);
   Report.Word("completion").Status(Status).End();
 }
@@ -438,8 +418,8 @@ bool Execute(const Directive& D) {
   switch (D.Kind) {
   case DirectiveKind::Variable: {
     const EFI_STATUS Status =
-        H.Rt->SetVariable(const_cast<CHAR16*>(D.Name), const_cast<EFI_GUID*>(&D.Guid), D.Attributes,
-                          D.DataSize, const_cast<UINT8*>(D.Data));
+        Harness.Rt->SetVariable(const_cast<CHAR16*>(D.Name), const_cast<EFI_GUID*>(&D.Guid),
+                                D.Attributes, D.DataSize, const_cast<UINT8*>(D.Data));
     if (EFI_ERROR(Status)) {
       ReportError("variable", Status);
       return false;
@@ -490,11 +470,33 @@ bool Execute(const Directive& D) {
     Report.Decimal(H.IpmiTicks).End();
     return true;
   case DirectiveKind::Stall:
-    H.Bs->Stall(D.Numbers[0]);
+    Harness.Bs->Stall(D.Numbers[0]);
     return true;
   case DirectiveKind::Pci:
     ReportPci(static_cast<UINT32>(D.Numbers[0]), static_cast<UINT32>(D.Numbers[1]),
               static_cast<UINT32>(D.Numbers[2]));
+    return true;
+  case DirectiveKind::Adapter:
+    return PlanAdapter(D);
+  case DirectiveKind::Connect:
+    ConnectAdapter(D);
+    return true;
+  case DirectiveKind::Execute:
+    ExecuteFor(D);
+    return true;
+  case DirectiveKind::ReadyInput:
+    DriveReadyInput(D.Numbers[0] != 0);
+    return true;
+  case DirectiveKind::ReadyInputRises:
+    return ArmReadyInputRise(D.Numbers[0]);
+  case DirectiveKind::WaitReady:
+    WaitForReadyInput(D.Numbers[0]);
+    return true;
+  case DirectiveKind::PciHandles:
+    ReportPciHandles();
+    return true;
+  case DirectiveKind::MpRun:
+    RunOnEveryProcessor();
     return true;
   }
   return false;
@@ -502,14 +504,14 @@ bool Execute(const Directive& D) {
 
 // The scenario file from the root of the harness's own volume, in pool memory.
 EFI_STATUS ReadScenario(char** Text, UINTN* Size) {
-  EFI_LOADED_IMAGE_PROTOCOL* Self = LoadedImage(H.Image);
+  EFI_LOADED_IMAGE_PROTOCOL* Self = LoadedImage(Harness.Image);
   EFI_SIMPLE_FILE_SYSTEM_PROTOCOL* Fs = nullptr;
   if (Self == nullptr) {
     return EFI_NOT_FOUND;
   }
-  EFI_STATUS Status =
-      H.Bs->HandleProtocol(Self->DeviceHandle, GuidPointer(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID),
-                           reinterpret_cast<void**>(&Fs));
+  EFI_STATUS Status = Harness.Bs->HandleProtocol(Self->DeviceHandle,
+                                                 GuidPointer(EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID),
+                                                 reinterpret_cast<void**>(&Fs));
   EFI_FILE_PROTOCOL* Root = nullptr;
   if (EFI_ERROR(Status) || EFI_ERROR(Status = Fs->OpenVolume(Fs, &Root))) {
     return Status;
@@ -518,7 +520,7 @@ EFI_STATUS ReadScenario(char** Text, UINTN* Size) {
   Status = Root->Open(Root, &File, const_cast<CHAR16*>(u"\\SCENARIO.TXT"), EFI_FILE_MODE_READ, 0);
   if (!EFI_ERROR(Status)) {
     void* Buffer = nullptr;
-    Status = H.Bs->AllocatePool(EfiBootServicesData, ScenarioFileMax, &Buffer);
+    Status = Harness.Bs->AllocatePool(EfiBootServicesData, ScenarioFileMax, &Buffer);
     if (!EFI_ERROR(Status)) {
       *Size = ScenarioFileMax;
       Status = File->Read(File, Size, Buffer);
@@ -527,7 +529,7 @@ EFI_STATUS ReadScenario(char** Text, UINTN* Size) {
         Status = EFI_BAD_BUFFER_SIZE;
       }
       if (EFI_ERROR(Status)) {
-        H.Bs->FreePool(Buffer);
+        Harness.Bs->FreePool(Buffer);
       } else {
         *Text = static_cast<char*>(Buffer);
       }
@@ -561,19 +563,20 @@ void RunScenario() {
       break;
     }
   }
-  H.Bs->FreePool(Text);
+  Harness.Bs->FreePool(Text);
 }
 
 } // namespace
 
 extern "C" EFI_STATUS EFIAPI HarnessMain(EFI_HANDLE Image, EFI_SYSTEM_TABLE* SystemTable) {
-  H.Image = Image;
-  H.St = SystemTable;
-  H.Bs = SystemTable->BootServices;
-  H.Rt = SystemTable->RuntimeServices;
+  Harness.Image = Image;
+  Harness.St = SystemTable;
+  Harness.Bs = SystemTable->BootServices;
+  Harness.Rt = SystemTable->RuntimeServices;
   Report.Word("begin").End();
   ListenForStatusCodes();
   WrapResetSystem();
+  WrapStartupAllAPs();
   // The platform-information stand-in answers 0 to both items unless the scenario says otherwise.
   const EFI_STATUS Status = WritePlatformAnswers();
   if (EFI_ERROR(Status)) {

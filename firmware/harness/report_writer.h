@@ -13,12 +13,26 @@
 //   smbios <get|update|reget|table> <status> <structure bytes or ->
 //   ipmi <netfn> <command> <status> <answer bytes, the completion code alone, or ->
 //   clock <tag> <time-stamp counter> <ticks of the last StartImage> <ticks in ipmi requests>
+//   inputs <tag> <port 0x50C> <port 0x548> <the timed rise of the adapter-ready input came 0|1>
+//   execs <tag> <Execute calls seen>
+//   exec <tag> <index> <bus:device.function or -> <location status> <own record 0|1>
+//        <command buffer zero behind the text 0|1> <response buffer zeroed 0|1>
+//        <returned status> <status word> <command text in hex or ->
+//   mpcalls <tag> <StartupAllAPs calls seen>
+//   mpcall <tag> <index> <image of the procedure or -> <its offset in the image> <SingleThread>
+//          <timeout> <wait event 0|1> <argument 0|1> <failed-CPU list 0|1> <status>
+//   pciio <index> <segment> <bus:device.function> <vendor and device ID> <status>
+//   connecting <bus:device.function>
+//   connect <bus:device.function> <ConnectController status> <adapter protocol installed 0|1>
+//   execute <bus:device.function> <Execute's status> <status word>
+//   ready-wait <milliseconds waited> <port 0x50C at the end>
+//   mprun <status> <processors> <enabled processors> <application processors that ran>
 //   reset <type> <status>
 //   error <what> <status>
 //   end <number of lines before this one>
 //
-// Statuses and code values are 16 and 8 hexadecimal digits, NetFn and command 2; other numbers
-// are decimal.
+// Statuses and code values are 16 and 8 hexadecimal digits, NetFn and command 2, port values,
+// status words, IDs and offsets 8; other numbers are decimal.
 #pragma once
 
 #include "uefi/types.h"

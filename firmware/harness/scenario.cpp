@@ -212,6 +212,50 @@ ParseOutcome ParseWatch(const Words& W, Directive* Out, const char** Message) {
   return ParseOutcome::Directive;
 }
 
+// "0x0500,0x0E00,error": status words, or "error" for an Execute that fails.
+bool ParseAnswers(const char* Word, UINTN Length, Directive* Out) {
+  Out->AnswerCount = 0;
+  for (UINTN Start = 0; Start <= Length;) {
+    UINTN End = Start;
+    while (End < Length && Word[End] != ',') {
+      ++End;
+    }
+    if (Out->AnswerCount == AdapterAnswerMax) {
+      return false;
+    }
+    AdapterAnswer& A = Out->Answers[Out->AnswerCount++];
+    UINT64 StatusWord = 0;
+    if (Equals(Word + Start, End - Start, "error")) {
+      A = AdapterAnswer{EFI_DEVICE_ERROR, 0};
+    } else if (ParseNumber(Word + Start, End - Start, &StatusWord)) {
+      A = AdapterAnswer{EFI_SUCCESS, static_cast<UINT32>(StatusWord)};
+    } else {
+      return false;
+    }
+    Start = End + 1;
+  }
+  return true;
+}
+
+ParseOutcome ParseLocation(const Words& W, Directive* Out, const char** Message) {
+  if (W.Count < 4) {
+    return Fail(Message, "wrong number of arguments");
+  }
+  for (UINTN I = 0; I < 3; ++I) {
+    if (!ParseNumber(W.Text[I + 1], W.Length[I + 1], &Out->Numbers[I])) {
+      return Fail(Message, "bad number");
+    }
+  }
+  if (Out->Numbers[0] > 0xFF || Out->Numbers[1] > 0x1F || Out->Numbers[2] > 0x7) {
+    return Fail(Message, "pci address out of range");
+  }
+  return ParseOutcome::Directive;
+}
+
+ParseOutcome NoArguments(const Words& W, const char** Message) {
+  return W.Count == 1 ? ParseOutcome::Directive : Fail(Message, "takes no argument");
+}
+
 } // namespace
 
 bool ParseGuid(const char* Text, UINTN Length, EFI_GUID* Guid) {
@@ -264,6 +308,7 @@ ParseOutcome ParseDirective(const char* Line, UINTN Length, Directive* Out, cons
   const char* Verb = W.Text[0];
   const UINTN VerbLength = W.Length[0];
   Out->DataSize = 0;
+  Out->AnswerCount = 0;
   if (Equals(Verb, VerbLength, "variable")) {
     Out->Kind = DirectiveKind::Variable;
     return ParseVariable(W, Out, Message);
@@ -295,7 +340,7 @@ ParseOutcome ParseDirective(const char* Line, UINTN Length, Directive* Out, cons
   }
   if (Equals(Verb, VerbLength, "completion")) {
     Out->Kind = DirectiveKind::Completion;
-    return W.Count == 1 ? ParseOutcome::Directive : Fail(Message, "completion takes no argument");
+    return NoArguments(W, Message);
   }
   if (Equals(Verb, VerbLength, "snapshot")) {
     Out->Kind = DirectiveKind::Snapshot;
@@ -304,14 +349,57 @@ ParseOutcome ParseDirective(const char* Line, UINTN Length, Directive* Out, cons
     }
     return ParseOutcome::Directive;
   }
-  if (Equals(Verb, VerbLength, "pci")) {
-    Out->Kind = DirectiveKind::Pci;
-    const ParseOutcome R = ParseNumbers(W, 3, Out, Message);
-    if (R == ParseOutcome::Directive &&
-        (Out->Numbers[0] > 0xFF || Out->Numbers[1] > 0x1F || Out->Numbers[2] > 0x7)) {
-      return Fail(Message, "pci address out of range");
+  if (Equals(Verb, VerbLength, "pci") || Equals(Verb, VerbLength, "connect")) {
+    Out->Kind = Verb[0] == 'p' ? DirectiveKind::Pci : DirectiveKind::Connect;
+    return W.Count == 4 ? ParseLocation(W, Out, Message)
+                        : Fail(Message, "wrong number of arguments");
+  }
+  if (Equals(Verb, VerbLength, "adapter")) {
+    Out->Kind = DirectiveKind::Adapter;
+    if (W.Count != 5) {
+      return Fail(Message, "adapter needs a bus, a device, a function and answers");
+    }
+    const ParseOutcome R = ParseLocation(W, Out, Message);
+    if (R == ParseOutcome::Directive && !ParseAnswers(W.Text[4], W.Length[4], Out)) {
+      return Fail(Message, "answers are at most 16 status words or error, separated by commas");
     }
     return R;
+  }
+  if (Equals(Verb, VerbLength, "execute")) {
+    Out->Kind = DirectiveKind::Execute;
+    if (W.Count != 5) {
+      return Fail(Message, "execute needs a bus, a device, a function and the text in hex");
+    }
+    const ParseOutcome R = ParseLocation(W, Out, Message);
+    if (R == ParseOutcome::Directive &&
+        (!ParseBytes(W.Text[4], W.Length[4], Out->Data, &Out->DataSize) ||
+         Out->DataSize >= AdapterCommandBufferSize)) {
+      return Fail(Message, "a command text is at most 255 bytes");
+    }
+    return R;
+  }
+  if (Equals(Verb, VerbLength, "ready-input")) {
+    Out->Kind = DirectiveKind::ReadyInput;
+    const ParseOutcome R = ParseNumbers(W, 1, Out, Message);
+    return R == ParseOutcome::Directive && Out->Numbers[0] > 1
+               ? Fail(Message, "the input level is 0 or 1")
+               : R;
+  }
+  if (Equals(Verb, VerbLength, "ready-input-rises") || Equals(Verb, VerbLength, "wait-ready")) {
+    Out->Kind = Verb[0] == 'r' ? DirectiveKind::ReadyInputRises : DirectiveKind::WaitReady;
+    const ParseOutcome R = ParseNumbers(W, 1, Out, Message);
+    return R == ParseOutcome::Directive &&
+                   (Out->Numbers[0] == 0 || Out->Numbers[0] > ScenarioRiseMaxMilliseconds)
+               ? Fail(Message, "a time of 1 to 600000 milliseconds")
+               : R;
+  }
+  if (Equals(Verb, VerbLength, "pci-handles")) {
+    Out->Kind = DirectiveKind::PciHandles;
+    return NoArguments(W, Message);
+  }
+  if (Equals(Verb, VerbLength, "mp-run")) {
+    Out->Kind = DirectiveKind::MpRun;
+    return NoArguments(W, Message);
   }
   if (Equals(Verb, VerbLength, "ipmi")) {
     Out->Kind = DirectiveKind::Ipmi;

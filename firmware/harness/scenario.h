@@ -18,12 +18,34 @@
 //                                                         the last StartImage took and the ticks
 //                                                         spent in ipmi requests so far
 //   stall <microseconds>                                  wait with the Stall boot service
+//   adapter <bus> <device> <function> <answers>           the adapter stand-in manages this PCI
+//                                                         function and answers its commands with
+//                                                         <answers>: status words and "error"
+//                                                         (Execute fails) separated by commas, in
+//                                                         order, the last one for every later
+//                                                         command
+//   connect <bus> <device> <function>                     ConnectController of that function's PCI
+//                                                         I/O handle to the stand-in: its adapter
+//                                                         arrives
+//   execute <bus> <device> <function> <hex text>          call Execute of the first adapter that
+//                                                         arrived, as the driver calls it, for
+//                                                         that function
+//   ready-input <0|1>                                     drive the adapter-ready input now
+//   ready-input-rises <milliseconds>                      raise it from a timer, that long from now
+//   wait-ready <milliseconds>                             at TPL_CALLBACK, as a notification runs,
+//                                                         read it every 100 ms until it is 1, at
+//                                                         most that long
+//   pci-handles                                           report every PCI I/O handle, in the order
+//                                                         the firmware hands them out
+//   mp-run                                                run a procedure of the harness on every
+//                                                         application processor
 //
 // Numbers are decimal, or hexadecimal with 0x; attributes are hexadecimal.
 //
 // The parser is plain code over byte ranges so that the host tests can run it too.
 #pragma once
 
+#include "firmware/common/adapter_standin.h"
 #include "uefi/types.h"
 
 enum class DirectiveKind : UINT8 {
@@ -39,6 +61,14 @@ enum class DirectiveKind : UINT8 {
   Ipmi,
   Clock,
   Stall,
+  Adapter,
+  Connect,
+  Execute,
+  ReadyInput,
+  ReadyInputRises,
+  WaitReady,
+  PciHandles,
+  MpRun,
 };
 
 constexpr UINTN ScenarioNameMax = 64; // UTF-16 units, NUL included
@@ -46,6 +76,7 @@ constexpr UINTN ScenarioDataMax = 1024;
 constexpr UINTN ScenarioTagMax = 16; // NUL included
 constexpr UINTN ScenarioIpmiDataMax = 64;
 constexpr UINT64 StallMaxMicroseconds = 10000000;
+constexpr UINT64 ScenarioRiseMaxMilliseconds = 600000;
 
 struct Directive {
   DirectiveKind Kind;
@@ -53,10 +84,14 @@ struct Directive {
   EFI_GUID Guid;
   UINT32 Attributes;
   UINT64 Numbers[3]; // platform: item, value; watch: size; readback: fru, offset, count;
-                     // pci: bus, device, function; ipmi: netfn, command; stall: microseconds
+                     // pci, adapter, connect, execute: bus, device, function;
+                     // ipmi: netfn, command; stall: microseconds;
+                     // ready-input: level; ready-input-rises, wait-ready: milliseconds
   UINTN DataSize;
   UINT8 Data[ScenarioDataMax];
   char Tag[ScenarioTagMax];
+  AdapterAnswer Answers[AdapterAnswerMax];
+  UINTN AnswerCount;
 };
 
 enum class ParseOutcome : UINT8 { Directive, Blank, Error };

@@ -75,6 +75,7 @@ std::vector<std::pair<fs::path, fs::path>> DriveFiles(const fs::path& Drive) {
       {Images / "firmware" / "IpmiTransportDxe.efi", Drive / "BLADE" / "IpmiTransportDxe.efi"},
       {Images / "firmware" / "PlatformInfoDxe.efi", Drive / "BLADE" / "PlatformInfoDxe.efi"},
       {Images / "firmware" / "SmbiosEditDxe.efi", Drive / "BLADE" / "SmbiosEditDxe.efi"},
+      {Images / "firmware" / "AdapterClpDxe.efi", Drive / "BLADE" / "AdapterClpDxe.efi"},
       {Images / "BladeCfgDxe.efi", Drive / "BLADE" / "BladeCfgDxe.efi"},
   };
 }
@@ -115,8 +116,9 @@ std::vector<std::string> BmcArguments(const fs::path& Dir, const BootRequest& Re
           "-device", "isa-ipmi-kcs,bmc=bmc0"};
 }
 
-std::vector<std::string> QemuArguments(const fs::path& Dir, const std::string& Code,
-                                       const fs::path& Vars, const BootRequest& Request) {
+// Arguments, or a failure text (empty on success).
+std::string QemuArguments(const fs::path& Dir, const std::string& Code, const fs::path& Vars,
+                          const BootRequest& Request, std::vector<std::string>* Arguments) {
   std::vector<std::string> A = {"-machine",
                                 "q35",
                                 "-nodefaults",
@@ -145,11 +147,19 @@ std::vector<std::string> QemuArguments(const fs::path& Dir, const std::string& C
     A.push_back(std::move(Arg));
   }
   if (Request.Layout == MachineLayout::AdapterSlots) {
-    for (const std::string& Arg : AdapterSlotArguments()) {
-      A.push_back(Arg);
+    std::vector<std::string> Slots;
+    if (std::string Why = SlotMachineArguments(Request.SlotFunctions, &Slots); !Why.empty()) {
+      return Why;
     }
+    A.insert(A.end(), Slots.begin(), Slots.end());
+  } else if (!Request.SlotFunctions.empty()) {
+    return "PCI functions for the adapter slots need the adapter-slot machine";
   }
-  return A;
+  for (std::string& Arg : InputLevelArguments(Request.Inputs)) {
+    A.push_back(std::move(Arg));
+  }
+  *Arguments = std::move(A);
+  return "";
 }
 
 } // namespace
@@ -163,30 +173,6 @@ std::string MissingImage() {
     }
   }
   return "";
-}
-
-std::vector<std::string> AdapterSlotArguments() {
-  const char* Devices[] = {
-      "pcie-root-port,id=rp20,bus=pcie.0,addr=02.0,chassis=1,multifunction=on",
-      "pcie-root-port,id=rp22,bus=pcie.0,addr=02.2,chassis=2",
-      "pcie-root-port,id=rp30,bus=pcie.0,addr=03.0,chassis=3,multifunction=on",
-      "pcie-root-port,id=rp31,bus=pcie.0,addr=03.1,chassis=4",
-      "e1000e,bus=rp20,addr=00.0,romfile=",
-      "e1000e,bus=rp22,addr=00.0,romfile=",
-      "e1000e,bus=rp30,addr=00.0,multifunction=on,romfile=",
-      "e1000e,bus=rp30,addr=00.1,romfile=",
-      "e1000e,bus=rp31,addr=00.0,romfile=",
-      // The second root numbers its buses from 0x40; its root port's secondary bus is 0x41.
-      "pxb-pcie,id=pxb1,bus_nr=0x40,bus=pcie.0,addr=05.0",
-      "pcie-root-port,id=rp40,bus=pxb1,addr=00.0,chassis=5",
-      "e1000e,bus=rp40,addr=00.0,romfile=",
-  };
-  std::vector<std::string> Args;
-  for (const char* D : Devices) {
-    Args.push_back("-device");
-    Args.push_back(D);
-  }
-  return Args;
 }
 
 BootResult BootInQemu(const BootRequest& Request) {
@@ -233,11 +219,14 @@ BootResult BootInQemu(const BootRequest& Request) {
     return Result;
   }
 
+  std::vector<std::string> Machine;
+  if (std::string Why = QemuArguments(Dir.Path(), Code, Store, Request, &Machine); !Why.empty()) {
+    Result.SetupFailure = Why;
+    return Result;
+  }
   std::vector<std::string> Argv = {"timeout", "--kill-after=5",
                                    std::to_string(Request.TimeoutSeconds), Qemu};
-  for (std::string& A : QemuArguments(Dir.Path(), Code, Store, Request)) {
-    Argv.push_back(std::move(A));
-  }
+  Argv.insert(Argv.end(), Machine.begin(), Machine.end());
   const auto Start = std::chrono::steady_clock::now();
   bool KilledByRunner = false;
   Result.ExitStatus =

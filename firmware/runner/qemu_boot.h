@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "firmware/runner/slot_machine.h"
+
 namespace fw {
 
 enum class MachineLayout {
   Plain,
-  // Root ports where the adapter slot table expects bridges (00:02.0, 00:02.2, 00:03.0, 00:03.1)
-  // and a second PCIe root whose root port gives bus 0x41, each with network functions behind it.
+  // Root ports where the adapter slot table expects its bridges, with SlotFunctions behind them
+  // (firmware/runner/slot_machine.h).
   AdapterSlots,
 };
 
@@ -30,6 +32,8 @@ struct BootRequest {
   // that the next boot finds the non-volatile variables this one left.
   std::string VariableStore;
   MachineLayout Layout = MachineLayout::Plain;
+  std::vector<SlotFunction> SlotFunctions; // with MachineLayout::AdapterSlots
+  InputLevels Inputs;
   unsigned TimeoutSeconds = 60;
 };
 
@@ -47,14 +51,12 @@ struct BootResult {
 constexpr const char* IpmiTransportImage = "\\BLADE\\IpmiTransportDxe.efi";
 constexpr const char* PlatformInfoImage = "\\BLADE\\PlatformInfoDxe.efi";
 constexpr const char* SmbiosEditImage = "\\BLADE\\SmbiosEditDxe.efi";
+constexpr const char* AdapterClpImage = "\\BLADE\\AdapterClpDxe.efi";
 constexpr const char* DriverImage = "\\BLADE\\BladeCfgDxe.efi";
 
 BootResult BootInQemu(const BootRequest& Request);
 
 // Empty when every image a boot needs is there; otherwise which one is missing and how to build it.
 std::string MissingImage();
-
-// The QEMU arguments that build the adapter-slot layout.
-std::vector<std::string> AdapterSlotArguments();
 
 } // namespace fw

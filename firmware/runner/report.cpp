@@ -45,6 +45,14 @@ bool ParseBytes(const std::string& Text, std::vector<uint8_t>* Bytes) {
   return true;
 }
 
+bool ParseFlag(const std::string& Text, bool* Value) {
+  if (Text != "0" && Text != "1") {
+    return false;
+  }
+  *Value = Text == "1";
+  return true;
+}
+
 class Reader {
 public:
   explicit Reader(Report& R) : R_(R) {}
@@ -158,6 +166,59 @@ private:
       R_.Clocks[W[1]] = C;
       return true;
     }
+    if (Verb == "inputs" || Verb == "execs" || Verb == "exec" || Verb == "mpcalls" ||
+        Verb == "mpcall") {
+      return SnapshotLineOf(W);
+    }
+    if (Verb == "pciio") {
+      return PciIoOf(W);
+    }
+    if (Verb == "connecting") {
+      R_.Connecting.push_back(W.size() == 2 ? W[1] : "");
+      return W.size() == 2;
+    }
+    if (Verb == "connect") {
+      ConnectLine L{};
+      bool Installed = false;
+      if (W.size() != 4 || !ParseUnsigned(W[2], 16, &L.Status) || !ParseFlag(W[3], &Installed)) {
+        return false;
+      }
+      L.Location = W[1];
+      L.Installed = Installed;
+      R_.Connects.push_back(L);
+      return true;
+    }
+    if (Verb == "execute") {
+      ExecuteLine L{};
+      uint64_t Word = 0;
+      if (W.size() != 4 || !ParseUnsigned(W[2], 16, &L.Status) || !ParseUnsigned(W[3], 16, &Word) ||
+          Word > 0xFFFFFFFF) {
+        return false;
+      }
+      L.Location = W[1];
+      L.StatusWord = static_cast<uint32_t>(Word);
+      R_.HarnessExecutes.push_back(L);
+      return true;
+    }
+    if (Verb == "ready-wait") {
+      uint64_t Waited = 0, Level = 0;
+      if (W.size() != 3 || !ParseUnsigned(W[1], 10, &Waited) || !ParseUnsigned(W[2], 16, &Level) ||
+          Level > 0xFFFFFFFF) {
+        return false;
+      }
+      R_.ReadyWaits.emplace_back(Waited, static_cast<uint32_t>(Level));
+      return true;
+    }
+    if (Verb == "mprun") {
+      MpRunLine L{};
+      if (W.size() != 5 || !ParseUnsigned(W[1], 16, &L.Status) ||
+          !ParseUnsigned(W[2], 10, &L.Processors) || !ParseUnsigned(W[3], 10, &L.Enabled) ||
+          !ParseUnsigned(W[4], 10, &L.Ran)) {
+        return false;
+      }
+      R_.MpRuns.push_back(L);
+      return true;
+    }
     if (Verb == "reset") {
       uint64_t Type = 0, S = 0;
       if (W.size() != 3 || !ParseUnsigned(W[1], 10, &Type) || !ParseUnsigned(W[2], 16, &S)) {
@@ -234,6 +295,98 @@ private:
     }
     It->second.Codes.push_back(
         CodeLine{static_cast<uint32_t>(B), static_cast<uint32_t>(C), static_cast<uint32_t>(D)});
+    return true;
+  }
+
+  // The lines a snapshot holds besides its read-backs and codes.
+  bool SnapshotLineOf(const std::vector<std::string>& W) {
+    if (W.size() < 3) {
+      return false;
+    }
+    auto It = R_.Snapshots.find(W[1]);
+    if (It == R_.Snapshots.end()) {
+      return false;
+    }
+    Snapshot& S = It->second;
+    if (W[0] == "inputs") {
+      uint64_t Ready = 0, Wait = 0;
+      bool Risen = false;
+      if (W.size() != 5 || !ParseUnsigned(W[2], 16, &Ready) || !ParseUnsigned(W[3], 16, &Wait) ||
+          !ParseFlag(W[4], &Risen) || Ready > 0xFFFFFFFF || Wait > 0xFFFFFFFF) {
+        return false;
+      }
+      S.Inputs = InputsLine{static_cast<uint32_t>(Ready), static_cast<uint32_t>(Wait), Risen};
+      return true;
+    }
+    if (W[0] == "execs" || W[0] == "mpcalls") {
+      uint64_t Count = 0;
+      if (W.size() != 3 || !ParseUnsigned(W[2], 10, &Count)) {
+        return false;
+      }
+      (W[0] == "execs" ? S.ExecutesSeen : S.MpCallsSeen) = Count;
+      return true;
+    }
+    uint64_t Index = 0;
+    if (!ParseUnsigned(W[2], 10, &Index)) {
+      return false;
+    }
+    return W[0] == "exec" ? Index == S.Executes.size() && ExecOf(W, &S.Executes)
+                          : Index == S.MpCalls.size() && MpCallOf(W, &S.MpCalls);
+  }
+
+  // exec <tag> <index> <location> <location status> <own> <zero-filled> <zeroed> <returned>
+  //      <status word> <text>
+  static bool ExecOf(const std::vector<std::string>& W, std::vector<ExecLine>* Out) {
+    ExecLine L{};
+    uint64_t Word = 0;
+    std::vector<uint8_t> Text;
+    if (W.size() != 11 || !ParseUnsigned(W[4], 16, &L.LocationStatus) ||
+        !ParseFlag(W[5], &L.OwnRecord) || !ParseFlag(W[6], &L.CommandZeroFilled) ||
+        !ParseFlag(W[7], &L.ResponseZeroed) || !ParseUnsigned(W[8], 16, &L.Returned) ||
+        !ParseUnsigned(W[9], 16, &Word) || Word > 0xFFFFFFFF || !ParseBytes(W[10], &Text)) {
+      return false;
+    }
+    L.Location = W[3];
+    L.StatusWord = static_cast<uint32_t>(Word);
+    L.Text.assign(Text.begin(), Text.end());
+    Out->push_back(L);
+    return true;
+  }
+
+  // mpcall <tag> <index> <image> <offset> <single> <timeout> <event> <argument> <list> <status>
+  static bool MpCallOf(const std::vector<std::string>& W, std::vector<MpCallLine>* Out) {
+    MpCallLine L{};
+    uint64_t Offset = 0;
+    if (W.size() != 11 || !ParseUnsigned(W[4], 16, &Offset) || Offset > 0xFFFFFFFF ||
+        !ParseFlag(W[5], &L.SingleThread) || !ParseUnsigned(W[6], 10, &L.TimeoutInMicroSeconds) ||
+        !ParseFlag(W[7], &L.WaitEvent) || !ParseFlag(W[8], &L.Argument) ||
+        !ParseFlag(W[9], &L.FailedCpuList) || !ParseUnsigned(W[10], 16, &L.Status)) {
+      return false;
+    }
+    L.Image = W[3];
+    L.Offset = static_cast<uint32_t>(Offset);
+    Out->push_back(L);
+    return true;
+  }
+
+  // pciio <index> <segment> <bus:dev.fn> <id> <status>; index 0 starts a new listing.
+  bool PciIoOf(const std::vector<std::string>& W) {
+    uint64_t Index = 0, Segment = 0, Id = 0;
+    PciIoLine L{};
+    if (W.size() != 6 || !ParseUnsigned(W[1], 10, &Index) || !ParseUnsigned(W[2], 10, &Segment) ||
+        !ParseUnsigned(W[4], 16, &Id) || Id > 0xFFFFFFFF || !ParseUnsigned(W[5], 16, &L.Status)) {
+      return false;
+    }
+    if (Index == 0) {
+      R_.PciIo.clear();
+    }
+    if (Index != R_.PciIo.size()) {
+      return false;
+    }
+    L.Segment = static_cast<unsigned>(Segment);
+    L.Location = W[3];
+    L.Id = static_cast<uint32_t>(Id);
+    R_.PciIo.push_back(L);
     return true;
   }
 

@@ -75,4 +75,51 @@ ScenarioBuilder& ScenarioBuilder::Pci(unsigned Bus, unsigned Device, unsigned Fu
               std::to_string(Function));
 }
 
+namespace {
+std::string Location(unsigned Bus, unsigned Device, unsigned Function) {
+  return std::to_string(Bus) + " " + std::to_string(Device) + " " + std::to_string(Function);
+}
+} // namespace
+
+ScenarioBuilder& ScenarioBuilder::Adapter(unsigned Bus, unsigned Device, unsigned Function,
+                                          const std::vector<AdapterReply>& Replies) {
+  std::string List;
+  for (const AdapterReply& R : Replies) {
+    char Word[16];
+    std::snprintf(Word, sizeof(Word), "0x%04X", R.StatusWord);
+    List += (List.empty() ? "" : ",") + (R.Fails ? std::string("error") : std::string(Word));
+  }
+  return Line("adapter " + Location(Bus, Device, Function) + " " + List);
+}
+
+ScenarioBuilder& ScenarioBuilder::Connect(unsigned Bus, unsigned Device, unsigned Function) {
+  return Line("connect " + Location(Bus, Device, Function));
+}
+
+ScenarioBuilder& ScenarioBuilder::Execute(unsigned Bus, unsigned Device, unsigned Function,
+                                          const std::string& Text) {
+  return Line("execute " + Location(Bus, Device, Function) + " " +
+              Hex(std::vector<uint8_t>(Text.begin(), Text.end())));
+}
+
+ScenarioBuilder& ScenarioBuilder::ReadyInput(bool Level) {
+  return Line(Level ? "ready-input 1" : "ready-input 0");
+}
+
+ScenarioBuilder& ScenarioBuilder::ReadyInputRises(unsigned Milliseconds) {
+  return Line("ready-input-rises " + std::to_string(Milliseconds));
+}
+
+ScenarioBuilder& ScenarioBuilder::WaitReady(unsigned Milliseconds) {
+  return Line("wait-ready " + std::to_string(Milliseconds));
+}
+
+ScenarioBuilder& ScenarioBuilder::PciHandles() {
+  return Line("pci-handles");
+}
+
+ScenarioBuilder& ScenarioBuilder::MpRun() {
+  return Line("mp-run");
+}
+
 } // namespace fw

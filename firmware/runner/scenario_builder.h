@@ -7,6 +7,13 @@
 
 namespace fw {
 
+// One answer of the adapter stand-in's Execute: a status word, or a failing call.
+struct AdapterReply {
+  uint32_t StatusWord = 0;
+  bool Fails = false;
+};
+constexpr AdapterReply ExecuteFails{0, true};
+
 class ScenarioBuilder {
 public:
   ScenarioBuilder& Variable(const std::string& Name, const std::string& Guid, uint32_t Attributes,
@@ -22,6 +29,18 @@ public:
   ScenarioBuilder& Ipmi(unsigned NetFn, unsigned Command, const std::vector<uint8_t>& Data);
   ScenarioBuilder& Clock(const std::string& Tag);
   ScenarioBuilder& Stall(unsigned Microseconds);
+  // The adapter stand-in manages that function and answers its commands with Replies in order,
+  // the last for every later command.
+  ScenarioBuilder& Adapter(unsigned Bus, unsigned Device, unsigned Function,
+                           const std::vector<AdapterReply>& Replies);
+  ScenarioBuilder& Connect(unsigned Bus, unsigned Device, unsigned Function);
+  ScenarioBuilder& Execute(unsigned Bus, unsigned Device, unsigned Function,
+                           const std::string& Text);
+  ScenarioBuilder& ReadyInput(bool Level);
+  ScenarioBuilder& ReadyInputRises(unsigned Milliseconds);
+  ScenarioBuilder& WaitReady(unsigned Milliseconds);
+  ScenarioBuilder& PciHandles();
+  ScenarioBuilder& MpRun();
 
   const std::string& Text() const { return Text_; }
 

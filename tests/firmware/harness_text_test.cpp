@@ -96,6 +96,45 @@ TEST(ScenarioFile, WhatTheRunnerWritesTheHarnessReadsBack) {
   EXPECT_EQ(D[13].Numbers[0], 100000u);
 }
 
+TEST(ScenarioFile, AdapterInputAndProcessorDirectivesReadBack) {
+  fw::ScenarioBuilder S;
+  S.Adapter(0x42, 0, 3, {{0x0500}, fw::ExecuteFails, {0xF0FF}})
+      .Connect(0x42, 0, 3)
+      .Execute(2, 0, 1, "set netport1 a=b")
+      .ReadyInput(true)
+      .ReadyInput(false)
+      .ReadyInputRises(1200)
+      .WaitReady(5000)
+      .PciHandles()
+      .MpRun();
+  const std::vector<Directive> D = ParseAll(S.Text());
+  ASSERT_EQ(D.size(), 9u);
+  EXPECT_EQ(D[0].Kind, DirectiveKind::Adapter);
+  EXPECT_EQ(D[0].Numbers[0], 0x42u);
+  EXPECT_EQ(D[0].Numbers[2], 3u);
+  ASSERT_EQ(D[0].AnswerCount, 3u);
+  EXPECT_EQ(D[0].Answers[0].Returned, EFI_SUCCESS);
+  EXPECT_EQ(D[0].Answers[0].StatusWord, 0x0500u);
+  EXPECT_EQ(D[0].Answers[1].Returned, EFI_DEVICE_ERROR);
+  EXPECT_EQ(D[0].Answers[2].StatusWord, 0xF0FFu);
+  EXPECT_EQ(D[1].Kind, DirectiveKind::Connect);
+  EXPECT_EQ(D[1].Numbers[0], 0x42u);
+  EXPECT_EQ(D[2].Kind, DirectiveKind::Execute);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(D[2].Data), D[2].DataSize),
+            "set netport1 a=b");
+  EXPECT_EQ(D[3].Kind, DirectiveKind::ReadyInput);
+  EXPECT_EQ(D[3].Numbers[0], 1u);
+  EXPECT_EQ(D[4].Numbers[0], 0u);
+  EXPECT_EQ(D[5].Kind, DirectiveKind::ReadyInputRises);
+  EXPECT_EQ(D[5].Numbers[0], 1200u);
+  EXPECT_EQ(D[6].Kind, DirectiveKind::WaitReady);
+  EXPECT_EQ(D[7].Kind, DirectiveKind::PciHandles);
+  EXPECT_EQ(D[8].Kind, DirectiveKind::MpRun);
+  const std::vector<Directive> Sixteen = ParseAll("adapter 1 0 0 1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1");
+  ASSERT_EQ(Sixteen.size(), 1u);
+  EXPECT_EQ(Sixteen[0].AnswerCount, 16u);
+}
+
 TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
   const std::string Guid = "3C095E8C-7653-11E1-A8EB-080027FA6E7F";
   const std::string Lines[] = {
@@ -128,6 +167,22 @@ TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
       "stall 10000001", // more than ten seconds
 
       "platform 99999999999 1",
+      "adapter 1 0 0",                                   // no answers
+      "adapter 1 0 0 0x500,",                            // an empty answer
+      "adapter 1 0 0 0x500,Error",                       // "error" only
+      "adapter 1 0 0 1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1", // seventeen
+      "adapter 1 32 0 0x500",
+      "adapter 1 0 8 0x500",
+      "connect 1 0",
+      "connect 256 0 0",
+      "execute 1 0 0",
+      "execute 1 0 0 " + std::string(2 * 256, '4'), // no room for the NUL
+      "ready-input 2",
+      "ready-input-rises 0",
+      "ready-input-rises 600001",
+      "wait-ready",
+      "pci-handles 1",
+      "mp-run now",
   };
   for (const std::string& Line : Lines) {
     std::string Error;
@@ -171,6 +226,23 @@ void FullReport(ReportWriter& W) {
   W.Word("ipmi").Hex(0x30, 2).Hex(0x41, 2).Status(EFI_DEVICE_ERROR).Bytes(Bytes + 2, 1).End();
   W.Word("ipmi").Hex(0x06, 2).Hex(0x01, 2).Status(EFI_SUCCESS).Bytes(Bytes, 2).End();
   W.Word("clock").Word("pass-end").Decimal(123456789012ull).Decimal(4000).Decimal(250).End();
+  W.Word("inputs").Word("entry").Hex(0x00B06008, 8).Hex(0xFFFFFFFF, 8).Decimal(1).End();
+  W.Word("execs").Word("entry").Decimal(2).End();
+  const UINT8 Text[] = {'e', 'x', 'i', 't'};
+  W.Word("exec").Word("entry").Decimal(0).Word("42:00.1").Status(EFI_SUCCESS).Decimal(0);
+  W.Decimal(1).Decimal(1).Status(EFI_SUCCESS).Hex(0x0500, 8).Bytes(Text, 4).End();
+  W.Word("exec").Word("entry").Decimal(1).Word("-").Status(EFI_NOT_FOUND).Decimal(1);
+  W.Decimal(0).Decimal(0).Status(EFI_UNSUPPORTED).Hex(0, 8).Bytes(nullptr, 0).End();
+  W.Word("mpcalls").Word("entry").Decimal(1).End();
+  W.Word("mpcall").Word("entry").Decimal(0).Word("\\BLADE\\BladeCfgDxe.efi").Hex(0x1A30, 8);
+  W.Decimal(0).Decimal(0).Decimal(0).Decimal(0).Decimal(0).Status(EFI_SUCCESS).End();
+  W.Word("pciio").Decimal(0).Decimal(0).Word("00:02.0").Hex(0x000C1B36, 8).Status(0).End();
+  W.Word("pciio").Decimal(1).Decimal(0).Word("01:00.0").Hex(0x10D38086, 8).Status(0).End();
+  W.Word("connecting").Word("01:00.0").End();
+  W.Word("connect").Word("01:00.0").Status(EFI_SUCCESS).Decimal(1).End();
+  W.Word("execute").Word("01:00.0").Status(EFI_SUCCESS).Hex(0x0E00, 8).End();
+  W.Word("ready-wait").Decimal(1300).Hex(0x00B06009, 8).End();
+  W.Word("mprun").Status(EFI_SUCCESS).Decimal(4).Decimal(4).Decimal(3).End();
   W.Word("reset").Decimal(0).Status(EFI_SUCCESS).End();
   W.Word("error").Word("a thing failed").Status(EFI_DEVICE_ERROR).End();
   const UINTN Lines = W.Lines();
@@ -209,6 +281,45 @@ TEST(Report, WhatTheHarnessWritesTheRunnerReadsBack) {
   EXPECT_EQ(R.Errors[0], "a_thing_failed 8000000000000007") << "blanks never split a word";
 }
 
+TEST(Report, AdapterInputAndProcessorLinesReadBack) {
+  const fw::Report R = fw::ParseReport(Written(FullReport));
+  ASSERT_TRUE(R.Complete()) << (R.Problems.empty() ? "" : R.Problems.front());
+  const fw::Snapshot& S = R.Snapshots.at("entry");
+  ASSERT_TRUE(S.Inputs.has_value());
+  EXPECT_EQ(S.Inputs->ReadyPort, 0x00B06008u);
+  EXPECT_EQ(S.Inputs->WaitPort, 0xFFFFFFFFu);
+  EXPECT_TRUE(S.Inputs->Risen);
+  EXPECT_EQ(S.ExecutesSeen, 2u);
+  ASSERT_EQ(S.Executes.size(), 2u);
+  EXPECT_EQ(S.Executes[0].Location, "42:00.1");
+  EXPECT_FALSE(S.Executes[0].OwnRecord);
+  EXPECT_TRUE(S.Executes[0].CommandZeroFilled);
+  EXPECT_TRUE(S.Executes[0].ResponseZeroed);
+  EXPECT_EQ(S.Executes[0].StatusWord, 0x0500u);
+  EXPECT_EQ(S.Executes[0].Text, "exit");
+  EXPECT_EQ(S.Executes[1].Location, "-");
+  EXPECT_EQ(S.Executes[1].LocationStatus, EFI_NOT_FOUND);
+  EXPECT_TRUE(S.Executes[1].OwnRecord);
+  EXPECT_EQ(S.Executes[1].Returned, EFI_UNSUPPORTED);
+  EXPECT_EQ(S.Executes[1].Text, "");
+  ASSERT_EQ(S.MpCalls.size(), 1u);
+  EXPECT_EQ(S.MpCalls[0].Image, "\\BLADE\\BladeCfgDxe.efi");
+  EXPECT_EQ(S.MpCalls[0].Offset, 0x1A30u);
+  EXPECT_FALSE(S.MpCalls[0].SingleThread);
+  ASSERT_EQ(R.PciIo.size(), 2u);
+  EXPECT_EQ(R.PciIo[1].Location, "01:00.0");
+  EXPECT_EQ(R.PciIo[1].Id, 0x10D38086u);
+  EXPECT_EQ(R.Connecting, std::vector<std::string>{"01:00.0"});
+  ASSERT_EQ(R.Connects.size(), 1u);
+  EXPECT_TRUE(R.Connects[0].Installed);
+  ASSERT_EQ(R.HarnessExecutes.size(), 1u);
+  EXPECT_EQ(R.HarnessExecutes[0].StatusWord, 0x0E00u);
+  ASSERT_EQ(R.ReadyWaits.size(), 1u);
+  EXPECT_EQ(R.ReadyWaits[0].first, 1300u);
+  ASSERT_EQ(R.MpRuns.size(), 1u);
+  EXPECT_EQ(R.MpRuns[0].Ran, 3u);
+}
+
 TEST(Report, ACutOffOrDamagedReportIsIncomplete) {
   const std::string Full = Written(FullReport);
   const std::string Cases[] = {
@@ -219,6 +330,12 @@ TEST(Report, ACutOffOrDamagedReportIsIncomplete) {
       "begin\nfru entry 1 512 0 00\nend 1\n",        // a read-back of no snapshot
       "begin\nload \\X.efi 0 0 7\nend 1\n",          // resident must be 0 or 1
       "begin\nclock a 1 2\nend 1\n",                 // a clock line has three numbers
+      "begin\nsnapshot a\nexecs a 1\nexec a 1 - 0 0 0 0 0 0 -\nend 3\n", // index 0 missing
+      "begin\nsnapshot a\nexec a 0 - 0 2 0 0 0 0 -\nend 2\n",            // a flag of 2
+      "begin\nsnapshot a\nexec a 0 - 0 0 0 0 0 100000000 -\nend 2\n",    // word past 32 bits
+      "begin\nsnapshot a\nmpcall a 0 x 1 0 0 0 0 0\nend 2\n",            // a field short
+      "begin\npciio 1 0 00:02.0 000c1b36 0\nend 1\n",                    // starts at 1
+      "begin\nconnect 01:00.0 0\nend 1\n",                               // no installed flag
   };
   for (const std::string& Text : Cases) {
     EXPECT_FALSE(fw::ParseReport(Text).Complete()) << Text;

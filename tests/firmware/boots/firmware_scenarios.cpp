@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <map>
+#include <tuple>
 
 #include "firmware/runner/fru_file.h"
 #include "firmware/runner/qemu_boot.h"
@@ -28,6 +30,8 @@ constexpr size_t ServerSetupSize = 102;
 
 constexpr EFI_STATUS Success = 0;
 constexpr EFI_STATUS NotFound = 0x800000000000000Eull;
+constexpr EFI_STATUS DeviceError = 0x8000000000000007ull;
+constexpr EFI_STATUS Unsupported = 0x8000000000000003ull;
 constexpr uint32_t ErrorCodeType = 0x00000002;
 constexpr uint32_t ClpFailureCode = 0xC000B3A0;
 constexpr uint32_t EmFailureCode = 0xC000B3A1;
@@ -114,19 +118,24 @@ struct FirmwareRun {
   fw::Report Report;
 };
 
-// Boots once and fails the test with everything known when the boot itself went wrong.
-FirmwareRun Boot(const std::string& Name, const ScenarioBuilder& Scenario, std::vector<uint8_t> Fru,
-                 fw::MachineLayout Layout = fw::MachineLayout::Plain) {
-  fw::BootRequest Request;
+// Boots once; BootedAndReported says what went wrong when the boot itself did.
+FirmwareRun Boot(const std::string& Name, const ScenarioBuilder& Scenario,
+                 fw::BootRequest Request) {
   Request.Scenario = Scenario.Text();
-  Request.FruData = std::move(Fru);
-  Request.FruAreaSize = fw::FruAreaSize;
-  Request.Layout = Layout;
   FirmwareRun R{fw::BootInQemu(Request), {}};
   R.Report = fw::ParseReport(R.Boot.Report);
   std::printf("[ firmware ] %s: boot to report %.2f s\n", Name.c_str(), R.Boot.Seconds);
   ::testing::Test::RecordProperty("boot_seconds", std::to_string(R.Boot.Seconds));
   return R;
+}
+
+// A boot of the plain machine with QEMU's BMC holding Fru.
+FirmwareRun Boot(const std::string& Name, const ScenarioBuilder& Scenario,
+                 std::vector<uint8_t> Fru) {
+  fw::BootRequest Request;
+  Request.FruData = std::move(Fru);
+  Request.FruAreaSize = fw::FruAreaSize;
+  return Boot(Name, Scenario, std::move(Request));
 }
 
 ::testing::AssertionResult BootedAndReported(const FirmwareRun& R) {
@@ -230,39 +239,181 @@ TEST_F(FirmwareBoot, SmokeDriverLoadsStaysAndWritesNothingWithoutMailbox) {
   EXPECT_EQ(Variable(E, "TalBladeData").Bytes, Vars.TalBladeData);
   EXPECT_EQ(Variable(E, "CLPFailureFlag").Status, NotFound);
   EXPECT_EQ(E.CodesSeen, 0u);
+  ASSERT_TRUE(E.Inputs.has_value());
+  EXPECT_EQ(E.Inputs->ReadyPort, 0xFFFFFFFFu) << "nothing at the input ports: adapters ready";
+  EXPECT_EQ(E.Inputs->WaitPort, 0xFFFFFFFFu) << "and waiting enabled";
 }
 
-// The machine layout for the adapter work: root ports at the slot table's bridge addresses and a
-// second root for bus 0x41, network functions behind each; it boots and the driver loads.
-TEST_F(FirmwareBoot, AdapterSlotLayoutBootsWithBridgesWhereTheSlotTableExpectsThem) {
+// The adapter-slot machine with today's driver: root ports where the slot table expects its
+// bridges, functions of vendor 0x8086 and of another vendor behind them, the adapter stand-in
+// connected to some of them, both input levels driven by UARTs, and the harness's own use of the
+// multiprocessor services. What the firmware built is compared with what the bridges' registers
+// say, read through 0xCF8/0xCFC.
+TEST_F(FirmwareBoot, AdapterSlotMachineEnumeratesConnectsAdaptersAndDrivesTheInputs) {
   ScenarioBuilder S;
   PlatformVariables Vars;
   Vars.AddTo(S);
   LoadStandInsAndDriver(S);
-  S.Pci(0, 2, 0).Pci(0, 2, 2).Pci(0, 3, 0).Pci(0, 3, 1).Pci(0x40, 0, 0);
-  S.Pci(1, 0, 0).Pci(2, 0, 0).Pci(3, 0, 0).Pci(3, 0, 1).Pci(4, 0, 0).Pci(0x41, 0, 0);
-  S.Snapshot("entry");
+  S.Load(fw::AdapterClpImage).PciHandles();
+  const char* Bridges[] = {"00:02.0", "00:02.2", "00:03.0", "00:03.1",
+                           "41:01.0", "41:06.0", "41:08.0", "41:09.0"};
+  for (const char* B : Bridges) {
+    unsigned Bus = 0, Device = 0, Function = 0;
+    ASSERT_EQ(std::sscanf(B, "%x:%x.%x", &Bus, &Device, &Function), 3);
+    S.Pci(Bus, Device, Function);
+  }
+  S.Pci(0x43, 0, 0).Pci(0x43, 0, 1).Snapshot("loaded");
+  S.Adapter(2, 0, 0, {{0x0500}, fw::ExecuteFails, {0x0E00}})
+      .Adapter(4, 0, 0, {{0x0500}})
+      .Adapter(0x45, 0, 0, {{0x0500}});
+  S.Connect(2, 0, 0).Connect(4, 0, 0).Connect(3, 0, 0).Connect(0x45, 0, 0).Connect(2, 0, 0);
+  S.Snapshot("connected");
+  S.Execute(2, 0, 0, "set netport1 OEMTAL_PXE=ENABLE").Execute(2, 0, 0, "exit");
+  S.Execute(2, 0, 0, "x").Execute(4, 0, 0, "y").Execute(3, 0, 0, "z");
+  S.ReadyInput(true).Snapshot("raised").ReadyInput(false).Snapshot("lowered");
+  S.ReadyInputRises(300).WaitReady(3000).MpRun().Snapshot("end");
 
-  const FirmwareRun R =
-      Boot("adapter-slot layout", S, fw::FruFile({}), fw::MachineLayout::AdapterSlots);
+  fw::BootRequest Request;
+  Request.Scenario = S.Text();
+  Request.FruData = fw::FruFile({});
+  Request.FruAreaSize = fw::FruAreaSize;
+  Request.Layout = fw::MachineLayout::AdapterSlots;
+  Request.SlotFunctions = {
+      {"00:02.0", 0, "e1000"},          {"00:02.0", 1, "e1000"},
+      {"00:02.0", 2, "e1000"},          {"00:02.0", 3, "e1000"},
+      {"00:02.2", 0, "e1000e"},         {"00:02.2", 1, "e1000e"},
+      {"00:03.0", 0, "e1000e"},         {"00:03.1", 0, "edu"},
+      {"41:01.0", 0, "e1000-82545em"},  {"41:06.0", 1, "e1000e"},
+      {"41:09.0", 0, "virtio-rng-pci"},
+  };
+  Request.Inputs.AdapterReadyLow = true;
+  Request.Inputs.WaitDisabled = true;
+  const FirmwareRun R = Boot("adapter-slot machine", S, Request);
   ASSERT_TRUE(BootedAndReported(R));
   ExpectDriverResident(R);
-  constexpr uint32_t RootPortId = 0x000C1B36; // QEMU's PCIe root port
-  constexpr uint32_t NicId = 0x10D38086;      // network functions: 8086:10D3
-  // Bridge -> the secondary bus behind it, as OVMF numbers them.
-  const std::pair<const char*, uint32_t> Bridges[] = {
-      {"00:02.0", 1}, {"00:02.2", 2}, {"00:03.0", 3}, {"00:03.1", 4}, {"40:00.0", 0x41}};
-  for (const auto& [Address, Secondary] : Bridges) {
-    auto It = R.Report.Pci.find(Address);
-    ASSERT_NE(It, R.Report.Pci.end()) << Address;
-    EXPECT_EQ(It->second.Id, RootPortId) << Address;
-    EXPECT_EQ((It->second.BusNumbers >> 8) & 0xFF, Secondary) << Address;
+
+  // The bridges: secondary buses as OVMF numbered them, in register 0x19.
+  const std::pair<const char*, uint32_t> BusNumbers[] = {
+      {"00:02.0", 0x010100}, {"00:02.2", 0x020200}, {"00:03.0", 0x030300}, {"00:03.1", 0x040400},
+      {"41:01.0", 0x424241}, {"41:06.0", 0x434341}, {"41:08.0", 0x444441}, {"41:09.0", 0x454541}};
+  std::map<std::string, unsigned> Secondary;
+  for (const auto& [Address, Numbers] : BusNumbers) {
+    ASSERT_EQ(R.Report.Pci.count(Address), 1u) << Address;
+    EXPECT_EQ(R.Report.Pci.at(Address).Id, 0x000C1B36u) << Address << ": QEMU's root port";
+    EXPECT_EQ(R.Report.Pci.at(Address).BusNumbers & 0xFFFFFF, Numbers) << Address;
+    Secondary[Address] = (R.Report.Pci.at(Address).BusNumbers >> 8) & 0xFF;
   }
-  for (const char* Address : {"01:00.0", "02:00.0", "03:00.0", "03:00.1", "04:00.0", "41:00.0"}) {
-    auto It = R.Report.Pci.find(Address);
-    ASSERT_NE(It, R.Report.Pci.end()) << Address;
-    EXPECT_EQ(It->second.Id, NicId) << Address;
+  // Every PCI I/O handle, in the order the PCI bus driver created them: depth-first, each bridge
+  // right before what is behind it, the second root after the main root's devices. Function 1
+  // behind 41:06.0 has no function 0 and is not there.
+  const std::vector<std::pair<std::string, uint32_t>> Handles = {
+      {"00:00.0", 0x29C08086}, {"00:01.0", 0x10011AF4}, {"00:02.0", 0x000C1B36},
+      {"01:00.0", 0x100E8086}, {"01:00.1", 0x100E8086}, {"01:00.2", 0x100E8086},
+      {"01:00.3", 0x100E8086}, {"00:02.2", 0x000C1B36}, {"02:00.0", 0x10D38086},
+      {"02:00.1", 0x10D38086}, {"00:03.0", 0x000C1B36}, {"03:00.0", 0x10D38086},
+      {"00:03.1", 0x000C1B36}, {"04:00.0", 0x11E81234}, {"00:05.0", 0x000B1B36},
+      {"00:1f.0", 0x29188086}, {"00:1f.2", 0x29228086}, {"00:1f.3", 0x29308086},
+      {"41:01.0", 0x000C1B36}, {"42:00.0", 0x100F8086}, {"41:06.0", 0x000C1B36},
+      {"41:08.0", 0x000C1B36}, {"41:09.0", 0x000C1B36}, {"45:00.0", 0x10441AF4}};
+  std::vector<std::pair<std::string, uint32_t>> Seen;
+  for (const fw::PciIoLine& L : R.Report.PciIo) {
+    EXPECT_EQ(L.Status, Success) << L.Location;
+    EXPECT_EQ(L.Segment, 0u) << L.Location;
+    Seen.emplace_back(L.Location, L.Id);
   }
+  EXPECT_EQ(Seen, Handles);
+  // GetLocation of each function behind a bridge names the bus in that bridge's register.
+  const std::pair<const char*, const char*> Behind[] = {
+      {"01:00.3", "00:02.0"}, {"02:00.1", "00:02.2"}, {"03:00.0", "00:03.0"},
+      {"04:00.0", "00:03.1"}, {"42:00.0", "41:01.0"}, {"45:00.0", "41:09.0"}};
+  for (const auto& [Function, Bridge] : Behind) {
+    EXPECT_EQ(std::stoul(std::string(Function).substr(0, 2), nullptr, 16), Secondary[Bridge])
+        << Function << " behind " << Bridge;
+  }
+  EXPECT_EQ(R.Report.Pci.at("43:00.0").Id, 0xFFFFFFFFu) << "no function 0 behind 41:06.0";
+  EXPECT_EQ(R.Report.Pci.at("43:00.1").Id, 0xFFFFFFFFu) << "so function 1 is not seen either";
+
+  // The stand-in takes the functions it was told of and no other driver owns: OVMF's own virtio
+  // driver holds the virtio function, so the stand-in cannot start there.
+  const std::vector<std::tuple<std::string, EFI_STATUS, bool>> Connects = {
+      {"02:00.0", Success, true},
+      {"04:00.0", Success, true},
+      {"03:00.0", NotFound, false},
+      {"45:00.0", NotFound, false},
+      {"02:00.0", NotFound, true}};
+  std::vector<std::tuple<std::string, EFI_STATUS, bool>> Connected;
+  for (const fw::ConnectLine& L : R.Report.Connects) {
+    Connected.emplace_back(L.Location, L.Status, L.Installed);
+  }
+  EXPECT_EQ(Connected, Connects);
+  EXPECT_EQ(SnapshotOf(R, "connected").ExecutesSeen, 0u)
+      << "the driver takes each new adapter's handle and does nothing more with it yet";
+
+  // Execute as the driver calls it, on a copy of the first adapter's record naming the function
+  // the command is for: each function's answers in order, the last one again; a function the
+  // stand-in does not manage is refused.
+  struct Call {
+    const char* Location;
+    const char* Text;
+    EFI_STATUS Returned;
+    uint32_t Word;
+  };
+  const Call Calls[] = {{"02:00.0", "set netport1 OEMTAL_PXE=ENABLE", Success, 0x0500},
+                        {"02:00.0", "exit", DeviceError, 0},
+                        {"02:00.0", "x", Success, 0x0E00},
+                        {"04:00.0", "y", Success, 0x0500},
+                        {"03:00.0", "z", Unsupported, 0}};
+  ASSERT_EQ(R.Report.HarnessExecutes.size(), std::size(Calls));
+  const fw::Snapshot& End = SnapshotOf(R, "end");
+  ASSERT_EQ(End.ExecutesSeen, std::size(Calls));
+  ASSERT_EQ(End.Executes.size(), std::size(Calls));
+  for (size_t I = 0; I < std::size(Calls); ++I) {
+    EXPECT_EQ(R.Report.HarnessExecutes[I].Status, Calls[I].Returned) << I;
+    EXPECT_EQ(R.Report.HarnessExecutes[I].StatusWord, Calls[I].Word) << I;
+    const fw::ExecLine& E = End.Executes[I];
+    EXPECT_EQ(E.Location, Calls[I].Location) << I;
+    EXPECT_EQ(E.LocationStatus, Success) << I;
+    EXPECT_FALSE(E.OwnRecord) << "a copy of the adapter's record";
+    EXPECT_TRUE(E.CommandZeroFilled) << I;
+    EXPECT_TRUE(E.ResponseZeroed) << I;
+    EXPECT_EQ(E.Text, Calls[I].Text);
+    EXPECT_EQ(E.Returned, Calls[I].Returned) << I;
+    EXPECT_EQ(E.StatusWord, Calls[I].Word) << I;
+  }
+
+  // The inputs: DTR of the UART at 0x508 is the adapter-ready input, 0 after reset; the UART at
+  // 0x548 holds the wait-enable bit at 0. A timer at TPL_NOTIFY raises the input while a wait at
+  // TPL_CALLBACK polls it.
+  constexpr uint32_t ReadyBit = 0x1, WaitBit = 0x200;
+  const std::pair<const char*, uint32_t> Levels[] = {
+      {"loaded", 0}, {"raised", ReadyBit}, {"lowered", 0}, {"end", ReadyBit}};
+  for (const auto& [Tag, Ready] : Levels) {
+    const fw::Snapshot& Sn = SnapshotOf(R, Tag);
+    ASSERT_TRUE(Sn.Inputs.has_value()) << Tag;
+    EXPECT_EQ(Sn.Inputs->ReadyPort & ReadyBit, Ready) << Tag;
+    EXPECT_EQ(Sn.Inputs->WaitPort & WaitBit, 0u) << Tag;
+  }
+  ASSERT_EQ(R.Report.ReadyWaits.size(), 1u);
+  EXPECT_GE(R.Report.ReadyWaits[0].first, 300u);
+  EXPECT_LT(R.Report.ReadyWaits[0].first, 3000u) << "the timer fired during the wait";
+  EXPECT_EQ(R.Report.ReadyWaits[0].second & ReadyBit, ReadyBit);
+  EXPECT_TRUE(End.Inputs->Risen);
+
+  // The harness's own StartupAllAPs call passes through the wrapper the driver's calls will.
+  ASSERT_EQ(R.Report.MpRuns.size(), 1u);
+  EXPECT_EQ(R.Report.MpRuns[0].Status, Success);
+  EXPECT_EQ(R.Report.MpRuns[0].Processors, 4u);
+  EXPECT_EQ(R.Report.MpRuns[0].Enabled, 4u);
+  EXPECT_EQ(R.Report.MpRuns[0].Ran, 3u) << "every application processor";
+  EXPECT_EQ(SnapshotOf(R, "lowered").MpCallsSeen, 0u) << "the driver throttles nothing";
+  ASSERT_EQ(End.MpCallsSeen, 1u);
+  ASSERT_EQ(End.MpCalls.size(), 1u);
+  const fw::MpCallLine& Call = End.MpCalls[0];
+  EXPECT_EQ(Call.Image, "\\EFI\\BOOT\\BOOTX64.EFI") << "the harness's own procedure";
+  EXPECT_FALSE(Call.SingleThread);
+  EXPECT_EQ(Call.TimeoutInMicroSeconds, 0u);
+  EXPECT_FALSE(Call.WaitEvent || Call.Argument || Call.FailedCpuList);
+  EXPECT_EQ(Call.Status, Success);
 }
 
 // Where a mailbox's pieces sit, and the read-backs that cover its lock bytes and list 0's records.
