@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "sim/firmware_impl.h"
 #include "sim/problems.h"
@@ -122,8 +123,59 @@ PciBus::Node& PciBus::AddNode(PciAddress Address, UINT16 VendorId, UINT16 Device
   std::memset(N.Config, 0, sizeof N.Config);
   Put16(N.Config, VendorIdRegister, VendorId);
   Put16(N.Config, DeviceIdRegister, DeviceId);
-  PciIoOrder_.push_back(Address);
   return N;
+}
+
+const PciBus::Node* PciBus::Visible(PciAddress Address) const {
+  auto It = Nodes_.find(Address);
+  return It != Nodes_.end() && Visible_.count(Address) != 0 ? &It->second : nullptr;
+}
+
+// A bus's devices and functions in number order, each bridge followed by its secondary bus. A
+// device without function 0 is passed over, and with it whatever lies behind it.
+void PciBus::AppendBus(UINT8 Bus, std::vector<PciAddress>& Order) const {
+  for (auto It = Nodes_.lower_bound(PciAddress(Bus, 0, 0));
+       It != Nodes_.end() && It->first.Bus == Bus; ++It) {
+    if (Nodes_.count(PciAddress(Bus, It->first.Device, 0)) == 0) {
+      continue;
+    }
+    Order.push_back(It->first);
+    const UINT8* Config = It->second.Config;
+    const UINT8 Secondary = Config[SecondaryBusRegister];
+    // A bridge whose secondary bus is not above its own would lead back up; it leads nowhere.
+    if (Config[HeaderTypeRegister] == HeaderTypeBridge && Secondary > Bus) {
+      AppendBus(Secondary, Order);
+    }
+  }
+}
+
+std::vector<PciAddress> PciBus::FirmwareOrder() const {
+  std::set<UINT8> Reached;
+  for (const auto& [Address, N] : Nodes_) {
+    if (N.Config[HeaderTypeRegister] == HeaderTypeBridge &&
+        N.Config[SecondaryBusRegister] > Address.Bus) {
+      Reached.insert(N.Config[SecondaryBusRegister]);
+    }
+  }
+  std::vector<PciAddress> Order;
+  std::set<UINT8> Roots;
+  for (const auto& [Address, N] : Nodes_) {
+    if (Reached.count(Address.Bus) == 0 && Roots.insert(Address.Bus).second) {
+      AppendBus(Address.Bus, Order);
+    }
+  }
+  return Order;
+}
+
+void PciBus::Described(PciAddress Address) {
+  const std::vector<PciAddress> Order = FirmwareOrder();
+  Visible_ = std::set<PciAddress>(Order.begin(), Order.end());
+  if (ChosenOrder_) {
+    PciIoOrder_.push_back(Address);
+    InstallPciIo(Address);
+  } else {
+    InstallInOrder(Order);
+  }
 }
 
 PciBus::BehindBridge PciBus::Bridge(PciAddress Address, UINT8 SecondaryBus) {
@@ -133,7 +185,7 @@ PciBus::BehindBridge PciBus::Bridge(PciAddress Address, UINT8 SecondaryBus) {
   N.Config[PrimaryBusRegister] = Address.Bus;
   N.Config[SecondaryBusRegister] = SecondaryBus;
   N.Config[SubordinateBusRegister] = SecondaryBus;
-  InstallPciIo(Address);
+  Described(Address);
   return BehindBridge(*this, SecondaryBus);
 }
 
@@ -141,7 +193,7 @@ void PciBus::Function(PciAddress Address, UINT16 VendorId, UINT16 DeviceId) {
   Node& N = AddNode(Address, VendorId, DeviceId);
   PutClass(N.Config, EthernetClass);
   N.Config[HeaderTypeRegister] = HeaderTypeDevice;
-  InstallPciIo(Address);
+  Described(Address);
 }
 
 // The multi-function bit of the header type follows from the other functions of the device.
@@ -163,6 +215,11 @@ void PciBus::SetPciIoOrder(const std::vector<PciAddress>& Order) {
       ReportProblem("no PCI function at " + A.Text() + " to carry PCI I/O");
     }
   }
+  ChosenOrder_ = true;
+  InstallInOrder(Order);
+}
+
+void PciBus::InstallInOrder(const std::vector<PciAddress>& Order) {
   for (auto& [Address, N] : Nodes_) {
     if (N.Io != nullptr) {
       Firmware_.Uninstall(N.Io->Handle, EFI_PCI_IO_PROTOCOL_GUID, &N.Io->Io);
@@ -287,15 +344,14 @@ UINT32 PciBus::PortRead(UINT16 Port, unsigned Width) {
     Value = Latch_;
   } else if (Port >= DataPort && (Latch_ & EnableBit) != 0) {
     const PciAddress At = LatchedLocation(Latch_);
-    auto It = Nodes_.find(At);
-    if (It != Nodes_.end()) {
+    if (const Node* N = Visible(At)) {
       // Byte n of the data ports is byte n of the addressed register; past port 0xCFF the
       // configuration space has no more to give.
       const unsigned Register = (Latch_ & 0xFC) + (Port - DataPort);
       Value = 0;
       for (unsigned I = 0; I < Bytes; ++I) {
         const bool Inside = Port - DataPort + I < 4;
-        const UINT8 Byte = Inside ? ConfigByte(At, It->second, Register + I) : 0xFF;
+        const UINT8 Byte = Inside ? ConfigByte(At, *N, Register + I) : 0xFF;
         Value |= static_cast<UINT32>(Byte) << (8 * I);
       }
     }

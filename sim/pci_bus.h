@@ -10,12 +10,18 @@
 // Configuration reads: a 32-bit write to port 0xCF8 latches the address (enable bit 31, bus 23:16,
 // device 15:11, function 10:8, register 7:2); a read of port 0xCFC + n returns the addressed
 // register's bytes from byte n on. With the enable bit clear, or no function at the location, every
-// byte reads 0xFF.
+// byte reads 0xFF. A device without function 0 is not there at all, as on real machines: its other
+// functions read all ones and get no PCI I/O handle.
+//
+// The PCI I/O handles come in the order the firmware's PCI bus driver creates them: depth-first,
+// each root bus (a bus no bridge leads to) in ascending order, its devices and their functions in
+// number order, each bridge right before what sits behind it.
 #pragma once
 
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,14 +85,17 @@ public:
   // A PCI-to-PCI bridge (a root port, type-1 header) at Address: its primary bus is Address's bus,
   // its secondary and subordinate bus SecondaryBus.
   BehindBridge Bridge(PciAddress Address, UINT8 SecondaryBus);
-  // A function with a type-0 header at Address. It gets a PCI I/O handle at once, after those of
-  // the functions described before it.
+  // A function with a type-0 header at Address. It gets a PCI I/O handle at once, where the
+  // firmware's order puts it (every PCI I/O handle is installed again in that order).
   void Function(PciAddress Address, UINT16 VendorId, UINT16 DeviceId);
 
   // The functions that carry EFI_PCI_IO_PROTOCOL, in the order their handles are installed, which
   // is the order LocateHandleBuffer returns them in. Replaces every PCI I/O handle; a function
-  // left out has none. (By default every function has one, in the order described.)
+  // left out has none. From then on, functions described later get a handle after these. (By
+  // default every visible function has one, in the firmware's order.)
   void SetPciIoOrder(const std::vector<PciAddress>& Order);
+  // The functions as the firmware's PCI bus driver finds them, in its order.
+  std::vector<PciAddress> FirmwareOrder() const;
   // The handle carrying the PCI I/O of the function at Address; nullptr (a problem) when none.
   EFI_HANDLE PciIoHandle(PciAddress Address) const;
   EFI_PCI_IO_PROTOCOL* PciIo(PciAddress Address) const;
@@ -120,7 +129,14 @@ private:
   };
   Node& AddNode(PciAddress Address, UINT16 VendorId, UINT16 DeviceId);
   UINT8 ConfigByte(PciAddress Address, const Node& N, unsigned Register) const;
+  // The node at Address when the firmware finds it; null otherwise.
+  const Node* Visible(PciAddress Address) const;
+  void AppendBus(UINT8 Bus, std::vector<PciAddress>& Order) const;
   void InstallPciIo(PciAddress Address);
+  void InstallInOrder(const std::vector<PciAddress>& Order);
+  // After a function is described: every handle again in the firmware's order, or the new one
+  // after a chosen order.
+  void Described(PciAddress Address);
   static EFI_STATUS EFIAPI GetLocationThunk(EFI_PCI_IO_PROTOCOL* This, UINTN* Segment, UINTN* Bus,
                                             UINTN* Device, UINTN* Function);
   EFI_STATUS GetLocation(const PciIoBlock& Block, UINTN* Segment, UINTN* Bus, UINTN* Device,
@@ -133,6 +149,8 @@ private:
   Firmware& Firmware_;
   std::map<PciAddress, Node> Nodes_;
   std::vector<PciAddress> PciIoOrder_; // functions with a PCI I/O handle, in install order
+  bool ChosenOrder_ = false;           // SetPciIoOrder was called
+  std::set<PciAddress> Visible_;       // the functions the firmware finds
   std::map<PciAddress, Failure> LocationFailures_;
   unsigned GetLocationCalls_ = 0;
   UINT32 Latch_ = 0;
