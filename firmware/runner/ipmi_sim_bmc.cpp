@@ -69,6 +69,16 @@ std::string LanConfiguration(uint16_t LanPort, uint16_t VmPort, const std::strin
 
 } // namespace
 
+std::string LoadAnswersModule(IpmiSimSettings& Settings, const std::string& Options) {
+  constexpr const char* Module = BLADECFG_IPMI_SIM_ANSWERS; // set by the build; empty: not built
+  if (*Module == '\0') {
+    return "ipmi_sim's answers module was not built: OpenIPMI's headers are missing (install "
+           "libopenipmi-dev, scripts/install-deps.sh)";
+  }
+  Settings.Configuration.push_back("loadlib \"" + std::string(Module) + "\" \"" + Options + "\"");
+  return "";
+}
+
 bool LoopbackPortBound(bool Tcp, uint16_t Port) {
   constexpr const char* Listening = "0A"; // TCP_LISTEN in /proc/net/tcp
   std::ifstream Table(Tcp ? "/proc/net/tcp" : "/proc/net/udp");

@@ -77,6 +77,10 @@ private:
   std::string Password_;
 };
 
+// Has ipmi_sim load its answers module (firmware/runner/ipmi_sim_answers.cpp) with Options, which
+// the module's header describes. Empty, or why the module is not there.
+std::string LoadAnswersModule(IpmiSimSettings& Settings, const std::string& Options);
+
 // Whether a socket of this machine is bound to Port on the loopback address or every address:
 // a listening TCP socket, or a UDP socket.
 bool LoopbackPortBound(bool Tcp, uint16_t Port);

@@ -11,19 +11,7 @@ target_compile_definitions(bmc_tests PRIVATE
   BLADECFG_BMC_LOCK_SCRIPT="${CMAKE_SOURCE_DIR}/scripts/bmc-lock.sh")
 add_dependencies(bmc_tests bladecfg-mailbox)
 
-# ipmi_sim's module that answers the chassis and OEM requests ipmi_sim does not know; it needs
-# OpenIPMI's headers (package libopenipmi-dev). Without them the tests that load it fail and say so.
-find_path(OPENIPMI_INCLUDE_DIR OpenIPMI/mcserv.h)
-if(OPENIPMI_INCLUDE_DIR)
-  add_library(bladecfg_ipmi_sim_answers MODULE
-              ${CMAKE_SOURCE_DIR}/firmware/runner/ipmi_sim_answers.cpp)
-  target_include_directories(bladecfg_ipmi_sim_answers PRIVATE ${OPENIPMI_INCLUDE_DIR})
-  add_dependencies(bmc_tests bladecfg_ipmi_sim_answers)
-  target_compile_definitions(bmc_tests PRIVATE
-    BLADECFG_IPMI_SIM_ANSWERS="$<TARGET_FILE:bladecfg_ipmi_sim_answers>")
-else()
-  target_compile_definitions(bmc_tests PRIVATE BLADECFG_IPMI_SIM_ANSWERS="")
-endif()
+# ipmi_sim's answers module is built beside the runner (firmware/CMakeLists.txt).
 if(CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   message(STATUS "BMC boots: not registered in this sanitizer build (the host build runs them)")
 else()

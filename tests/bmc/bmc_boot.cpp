@@ -14,7 +14,6 @@ namespace {
 // Set by tests/bmc/bmc.cmake.
 constexpr const char* MailboxToolPath = BLADECFG_MAILBOX_TOOL;
 constexpr const char* LockScriptPath = BLADECFG_BMC_LOCK_SCRIPT;
-constexpr const char* AnswersModulePath = BLADECFG_IPMI_SIM_ANSWERS; // empty: not built
 
 constexpr unsigned BootLimitSeconds = 90;
 
@@ -50,16 +49,6 @@ void LoadStandInsAndDriver(fw::ScenarioBuilder& S) {
       .Load(fw::PlatformInfoImage)
       .Load(fw::SmbiosEditImage)
       .Load(fw::DriverImage);
-}
-
-std::string LoadAnswersModule(fw::IpmiSimSettings& Settings, const std::string& Options) {
-  if (*AnswersModulePath == '\0') {
-    return "ipmi_sim's answers module was not built: OpenIPMI's headers are missing (install "
-           "libopenipmi-dev, scripts/install-deps.sh)";
-  }
-  Settings.Configuration.push_back("loadlib \"" + std::string(AnswersModulePath) + "\" \"" +
-                                   Options + "\"");
-  return "";
 }
 
 Boot BootWithIpmiSim(const std::string& Name, const fw::IpmiSimBmc& Bmc,

@@ -42,9 +42,7 @@ struct Variables {
 
 void LoadStandInsAndDriver(fw::ScenarioBuilder& S);
 
-// Has ipmi_sim load the answers module (firmware/runner/ipmi_sim_answers.cpp) with Options. Empty,
-// or why the module is not there.
-std::string LoadAnswersModule(fw::IpmiSimSettings& Settings, const std::string& Options);
+using fw::LoadAnswersModule;
 
 struct Boot {
   fw::BootResult Result;

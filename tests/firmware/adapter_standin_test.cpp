@@ -1,11 +1,13 @@
 // The adapter stand-in's book of the functions it manages, and the QEMU machine the adapter boots
 // run on, as the host builds their descriptions.
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "firmware/runner/image_map.h"
 #include "firmware/runner/slot_machine.h"
 #include "firmware/standins/adapter_book.h"
 
@@ -157,6 +159,28 @@ TEST(SlotMachine, InputLevelsComeFromUartsAtTheirPorts) {
   EXPECT_EQ(Devices(fw::InputLevelArguments({false, true})),
             std::vector<std::string>{"isa-serial,iobase=0x548,irq=11,chardev=waitinput"});
   EXPECT_EQ(fw::InputLevelArguments({true, true}).size(), 8u) << "each with its null chardev";
+}
+
+TEST(ImageMap, SymbolsByTheirOffsetFromTheImageBase) {
+  const std::string Map = R"( BladeCfgDxe
+
+ Preferred load address is 0000000140000000
+
+ Start         Length     Name                   Class
+ 0001:00000000 00004567H .text                   CODE
+
+  Address         Publics by Value              Rva+Base               Lib:Object
+
+ 0001:00000030       DriverEntry                0000000140001030     entry.cpp.obj
+ 0001:00004220       ?HandleAdapterArrival@@YAXPEAX0@Z 0000000140005220     adapter_arrival.cpp.obj
+ 0003:00000010       gSomething                 0000000140008010     state.cpp.obj
+)";
+  const std::map<uint32_t, std::string> Symbols = fw::ReadImageMap(Map);
+  EXPECT_EQ(Symbols, (std::map<uint32_t, std::string>{{0x1030, "DriverEntry"},
+                                                      {0x5220, "?HandleAdapterArrival@@YAXPEAX0@Z"},
+                                                      {0x8010, "gSomething"}}));
+  EXPECT_TRUE(fw::ReadImageMap("0001:00000030 DriverEntry 0000000140001030 x.obj").empty())
+      << "no load address, no symbols";
 }
 
 } // namespace
