@@ -461,6 +461,9 @@ bool Execute(const Directive& D) {
   case DirectiveKind::SmbiosUuid:
     EditSmbiosUuid(D.Data);
     return true;
+  case DirectiveKind::SmbiosTable:
+    ReportPublishedSystemInformation();
+    return true;
   case DirectiveKind::Ipmi:
     SendIpmi(D);
     return true;

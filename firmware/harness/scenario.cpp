@@ -393,6 +393,10 @@ ParseOutcome ParseDirective(const char* Line, UINTN Length, Directive* Out, cons
                ? Fail(Message, "a time of 1 to 600000 milliseconds")
                : R;
   }
+  if (Equals(Verb, VerbLength, "smbios-table")) {
+    Out->Kind = DirectiveKind::SmbiosTable;
+    return NoArguments(W, Message);
+  }
   if (Equals(Verb, VerbLength, "pci-handles")) {
     Out->Kind = DirectiveKind::PciHandles;
     return NoArguments(W, Message);

@@ -12,6 +12,8 @@
 //   pci <bus> <device> <function>                         report a function's IDs and bus numbers
 //   smbios-uuid <32 hex digits>                           put this UUID into the System Information
 //                                                         structure through SmbiosEditProtocol
+//   smbios-table                                          report the System Information structure
+//                                                         of the published SMBIOS table
 //   ipmi <netfn> <command> <hex bytes or ->               send one request to the BMC over KCS and
 //                                                         report its answer
 //   clock <tag>                                           report the time-stamp counter, the ticks
@@ -58,6 +60,7 @@ enum class DirectiveKind : UINT8 {
   Snapshot,
   Pci,
   SmbiosUuid,
+  SmbiosTable,
   Ipmi,
   Clock,
   Stall,

@@ -22,6 +22,10 @@ ScenarioBuilder& ScenarioBuilder::SmbiosUuid(const std::vector<uint8_t>& Uuid) {
   return Line("smbios-uuid " + Hex(Uuid));
 }
 
+ScenarioBuilder& ScenarioBuilder::SmbiosTable() {
+  return Line("smbios-table");
+}
+
 ScenarioBuilder& ScenarioBuilder::Ipmi(unsigned NetFn, unsigned Command,
                                        const std::vector<uint8_t>& Data) {
   return Line("ipmi " + std::to_string(NetFn) + " " + std::to_string(Command) + " " +

@@ -26,6 +26,7 @@ public:
   ScenarioBuilder& Snapshot(const std::string& Tag);
   ScenarioBuilder& Pci(unsigned Bus, unsigned Device, unsigned Function);
   ScenarioBuilder& SmbiosUuid(const std::vector<uint8_t>& Uuid);
+  ScenarioBuilder& SmbiosTable();
   ScenarioBuilder& Ipmi(unsigned NetFn, unsigned Command, const std::vector<uint8_t>& Data);
   ScenarioBuilder& Clock(const std::string& Tag);
   ScenarioBuilder& Stall(unsigned Microseconds);

@@ -106,9 +106,10 @@ TEST(ScenarioFile, AdapterInputAndProcessorDirectivesReadBack) {
       .ReadyInputRises(1200)
       .WaitReady(5000)
       .PciHandles()
-      .MpRun();
+      .MpRun()
+      .SmbiosTable();
   const std::vector<Directive> D = ParseAll(S.Text());
-  ASSERT_EQ(D.size(), 9u);
+  ASSERT_EQ(D.size(), 10u);
   EXPECT_EQ(D[0].Kind, DirectiveKind::Adapter);
   EXPECT_EQ(D[0].Numbers[0], 0x42u);
   EXPECT_EQ(D[0].Numbers[2], 3u);
@@ -130,6 +131,7 @@ TEST(ScenarioFile, AdapterInputAndProcessorDirectivesReadBack) {
   EXPECT_EQ(D[6].Kind, DirectiveKind::WaitReady);
   EXPECT_EQ(D[7].Kind, DirectiveKind::PciHandles);
   EXPECT_EQ(D[8].Kind, DirectiveKind::MpRun);
+  EXPECT_EQ(D[9].Kind, DirectiveKind::SmbiosTable);
   const std::vector<Directive> Sixteen = ParseAll("adapter 1 0 0 1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1");
   ASSERT_EQ(Sixteen.size(), 1u);
   EXPECT_EQ(Sixteen[0].AnswerCount, 16u);
@@ -183,6 +185,7 @@ TEST(ScenarioFile, BadLinesAreRefusedWithAReason) {
       "wait-ready",
       "pci-handles 1",
       "mp-run now",
+      "smbios-table 1",
   };
   for (const std::string& Line : Lines) {
     std::string Error;

@@ -10,7 +10,8 @@ gtest_discover_tests(firmware_unit_tests NO_PRETTY_VALUES PROPERTIES LABELS firm
 # The boots. Without an image build they are skipped (unless BLADECFG_REQUIRE_IMAGE is set). A
 # sanitizer build runs the same QEMU boots as the plain host build and would only double the time,
 # so scripts/test.sh runs them once, in the host build.
-add_executable(firmware_scenarios ${CMAKE_CURRENT_LIST_DIR}/boots/firmware_scenarios.cpp)
+file(GLOB FirmwareBootSources CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/boots/*.cpp)
+add_executable(firmware_scenarios ${FirmwareBootSources})
 target_include_directories(firmware_scenarios PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(firmware_scenarios PRIVATE firmware_runner GTest::gtest_main)
 if(CMAKE_CXX_FLAGS MATCHES "-fsanitize")
