@@ -127,6 +127,8 @@ void ReportVariable(const char* Tag, Watch& W) {
   Report.Bytes(H.Scratch, EFI_ERROR(Status) ? 0 : Size).End();
 }
 
+} // namespace
+
 void Snapshot(const char* Tag) {
   Report.Word("snapshot").Word(Tag).End();
   for (UINTN I = 0; I < H.ReadbackCount; ++I) {
@@ -145,6 +147,8 @@ void Snapshot(const char* Tag) {
   ReportExecutes(Tag);
   ReportMpCalls(Tag);
 }
+
+namespace {
 
 void Finish() {
   const UINTN Lines = Report.Lines();

@@ -20,6 +20,10 @@ constexpr UINTN DevicePathMax = 4096;
 // An "error <what> <status>" line; the host test fails on any.
 void ReportError(const char* What, EFI_STATUS Status);
 
+// A "snapshot <tag>" line and everything watched: FRU bytes, variables, status codes, the input
+// levels, the adapter stand-in's Execute calls and the StartupAllAPs calls.
+void Snapshot(const char* Tag);
+
 // The image's loaded-image protocol; null when the image is gone.
 EFI_LOADED_IMAGE_PROTOCOL* LoadedImage(EFI_HANDLE Image);
 UINTN NodeLength(const EFI_DEVICE_PATH_PROTOCOL* Node);

@@ -76,24 +76,29 @@ void ReportCodeAddress(UINTN Address) {
   Report.Hex(Address - reinterpret_cast<UINTN>(Found->ImageBase), 8);
 }
 
+// Each call is recorded, and a snapshot taken ("mp0", "mp1", ...), before the firmware runs it:
+// what the caller had done by then (variables written, a mailbox released) shows in the report.
 EFI_STATUS EFIAPI WatchedStartupAllAPs(EFI_MP_SERVICES_PROTOCOL* This, EFI_AP_PROCEDURE Procedure,
                                        BOOLEAN SingleThread, EFI_EVENT WaitEvent,
                                        UINTN TimeoutInMicroSeconds, void* ProcedureArgument,
                                        UINTN** FailedCpuList) {
-  const UINTN Index = MpCallsSeen++;
-  const EFI_STATUS Status =
-      FirmwareStartupAllAPs(This, Procedure, SingleThread, WaitEvent, TimeoutInMicroSeconds,
-                            ProcedureArgument, FailedCpuList);
-  if (Index < MaxMpCalls) {
-    MpCalls[Index] = MpCall{reinterpret_cast<UINTN>(Procedure),
-                            SingleThread,
-                            WaitEvent != nullptr,
-                            TimeoutInMicroSeconds,
-                            ProcedureArgument != nullptr,
-                            FailedCpuList != nullptr,
-                            Status};
-  }
-  return Status;
+  const UINTN Index = MpCallsSeen;
+  MpCall Scratch;
+  MpCall& Call = Index < MaxMpCalls ? MpCalls[Index] : Scratch;
+  Call = MpCall{reinterpret_cast<UINTN>(Procedure),
+                SingleThread,
+                WaitEvent != nullptr,
+                TimeoutInMicroSeconds,
+                ProcedureArgument != nullptr,
+                FailedCpuList != nullptr,
+                EFI_NOT_READY};
+  MpCallsSeen = Index + 1;
+  char Tag[] = {'m', 'p', static_cast<char>('0' + Index / 10 % 10),
+                static_cast<char>('0' + Index % 10), '\0'};
+  Snapshot(Tag);
+  Call.Status = FirmwareStartupAllAPs(This, Procedure, SingleThread, WaitEvent,
+                                      TimeoutInMicroSeconds, ProcedureArgument, FailedCpuList);
+  return Call.Status;
 }
 
 void EFIAPI CountThisProcessor(void*) {

@@ -18,7 +18,8 @@
 //   exec <tag> <index> <bus:device.function or -> <location status> <own record 0|1>
 //        <command buffer zero behind the text 0|1> <response buffer zeroed 0|1>
 //        <returned status> <status word> <command text in hex or ->
-//   mpcalls <tag> <StartupAllAPs calls seen>
+//   mpcalls <tag> <StartupAllAPs calls seen; each call takes a snapshot "mpNN" (NN its index,
+//           two digits) before the firmware runs it, in which its status is still EFI_NOT_READY>
 //   mpcall <tag> <index> <image of the procedure or -> <its offset in the image> <SingleThread>
 //          <timeout> <wait event 0|1> <argument 0|1> <failed-CPU list 0|1> <status>
 //   pciio <index> <segment> <bus:device.function> <vendor and device ID> <status>

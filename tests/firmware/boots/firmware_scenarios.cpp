@@ -211,6 +211,9 @@ TEST_F(FirmwareBoot, AdapterSlotMachineEnumeratesConnectsAdaptersAndDrivesTheInp
   EXPECT_EQ(Call.TimeoutInMicroSeconds, 0u);
   EXPECT_FALSE(Call.WaitEvent || Call.Argument || Call.FailedCpuList);
   EXPECT_EQ(Call.Status, Success);
+  const fw::Snapshot& During = SnapshotOf(R, "mp00");
+  ASSERT_EQ(During.MpCalls.size(), 1u) << "the call's own snapshot, taken before it runs";
+  EXPECT_EQ(During.MpCalls[0].Status, 0x8000000000000006ull) << "EFI_NOT_READY: still to run";
 }
 
 // A platform mailbox with a done, an adapter line, a bad keyword, a refused keyword and settings in
