@@ -131,6 +131,8 @@ void ReportVariable(const char* Tag, Watch& W) {
 
 void Snapshot(const char* Tag) {
   Report.Word("snapshot").Word(Tag).End();
+  // The input levels first: reading FRU bytes back takes a while.
+  ReportInputs(Tag);
   for (UINTN I = 0; I < H.ReadbackCount; ++I) {
     ReportFru(Tag, H.Readbacks[I]);
   }
@@ -143,7 +145,6 @@ void Snapshot(const char* Tag) {
     Report.Word("code").Word(Tag).Decimal(I).Hex(H.Codes[I].Type, 8).Hex(H.Codes[I].Value, 8);
     Report.Decimal(H.Codes[I].Instance).End();
   }
-  ReportInputs(Tag);
   ReportExecutes(Tag);
   ReportMpCalls(Tag);
 }
