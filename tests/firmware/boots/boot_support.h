@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "firmware/runner/blade_variables.h"
 #include "firmware/runner/fru_file.h"
 #include "firmware/runner/qemu_boot.h"
 #include "firmware/runner/report.h"
@@ -18,14 +19,14 @@ namespace fwboot {
 using fw::ReadBack;
 using fw::ScenarioBuilder;
 
-constexpr char BladeGuid[] = "3C095E8C-7653-11E1-A8EB-080027FA6E7F";
-constexpr char SystemSetupGuid[] = "EC87D643-EBA4-4BB5-A1E5-3F3E36B20DA9";
-constexpr char ServerSetupGuid[] = "01239999-FC0E-4B6E-9E79-D54D5DB6CD20";
-constexpr uint32_t VolatileAttributes = 6;
-constexpr uint32_t NonVolatileAttributes = 7;
-constexpr size_t TalBladeDataSize = 280;
-constexpr size_t SystemSetupSize = 731;
-constexpr size_t ServerSetupSize = 102;
+constexpr const char* BladeGuid = fw::TalBladeDataGuid;
+using fw::NonVolatileAttributes;
+using fw::ServerSetupGuid;
+using fw::ServerSetupSize;
+using fw::SystemSetupGuid;
+using fw::SystemSetupSize;
+using fw::TalBladeDataSize;
+using fw::VolatileAttributes;
 
 constexpr EFI_STATUS Success = 0;
 constexpr EFI_STATUS NotFound = 0x800000000000000Eull;
