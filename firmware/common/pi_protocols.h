@@ -1,8 +1,10 @@
 // Firmware protocols that only the stand-in drivers and the harness use: the firmware's own SMBIOS
-// table, the status-code router, loaded images, device paths and the FAT volume the harness boots
-// from. The driver itself never touches them, so they live here and not under uefi/.
+// table, the status-code router, loaded images, device paths, the FAT volume the harness boots
+// from, and the driver model. The driver itself never touches them, so they live here and not
+// under uefi/ (where the multiprocessor services are, which the driver uses).
 #pragma once
 
+#include "uefi/mp_services.h"
 #include "uefi/status_code.h"
 #include "uefi/tables.h"
 
@@ -133,30 +135,6 @@ struct EFI_SIMPLE_FILE_SYSTEM_PROTOCOL {
 
 constexpr EFI_GUID EFI_SIMPLE_FILE_SYSTEM_PROTOCOL_GUID = {
     0x964E5B22, 0x6459, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
-
-// Multiprocessor services: the harness watches StartupAllAPs calls by wrapping the member in the
-// firmware's interface, and runs a procedure of its own on every application processor.
-typedef void(EFIAPI* EFI_AP_PROCEDURE)(void* ProcedureArgument);
-struct EFI_MP_SERVICES_PROTOCOL;
-typedef EFI_STATUS(EFIAPI* EFI_MP_SERVICES_GET_NUMBER_OF_PROCESSORS)(
-    EFI_MP_SERVICES_PROTOCOL* This, UINTN* NumberOfProcessors, UINTN* NumberOfEnabledProcessors);
-typedef EFI_STATUS(EFIAPI* EFI_MP_SERVICES_STARTUP_ALL_APS)(
-    EFI_MP_SERVICES_PROTOCOL* This, EFI_AP_PROCEDURE Procedure, BOOLEAN SingleThread,
-    EFI_EVENT WaitEvent, UINTN TimeoutInMicroSeconds, void* ProcedureArgument,
-    UINTN** FailedCpuList);
-struct EFI_MP_SERVICES_PROTOCOL {
-  EFI_MP_SERVICES_GET_NUMBER_OF_PROCESSORS GetNumberOfProcessors;
-  void* GetProcessorInfo;
-  EFI_MP_SERVICES_STARTUP_ALL_APS StartupAllAPs;
-  void* StartupThisAP;
-  void* SwitchBSP;
-  void* EnableDisableAP;
-  void* WhoAmI;
-};
-static_assert(offsetof(EFI_MP_SERVICES_PROTOCOL, StartupAllAPs) == 16, "StartupAllAPs");
-
-constexpr EFI_GUID EFI_MP_SERVICES_PROTOCOL_GUID = {
-    0x3FDDA605, 0xA76E, 0x4F46, {0xAD, 0x29, 0x12, 0xF4, 0x53, 0x1B, 0x3D, 0x08}};
 
 // The UEFI driver model: ConnectController asks a driver's binding whether it supports a
 // controller and starts it there.

@@ -136,6 +136,7 @@ TEST_F(AdapterRunTest, AListOfMoreThan32CommandsGetsTheOverflowMarker) {
 // A command for another port of the adapter is neither sent nor answered; the next one writes the
 // slot after it.
 TEST_F(AdapterRunTest, ACommandForAnotherPortKeepsItsSlot) {
+  PutAdapter(2, 0x8086); // function 0: without it the device is not there
   PutAdapter(3, 0x8086); // function 1: port 2
   SetBlade32(blade::PendingMask8086, 0x08);
   const mf::MailboxLayout L = PutMailbox(0x04, {{{0x0011, "SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE"},
