@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include "sim/blade.h"
 #include "tools/report.h"
@@ -40,6 +41,24 @@ bool Described(const PciSetup& Pci, sim::PciAddress At) {
   return FindPciFunction(Pci, At) != nullptr ||
          std::any_of(Pci.Bridges.begin(), Pci.Bridges.end(),
                      [&](const PciBridgeSetup& B) { return B.At == At; });
+}
+
+// Firmware finds a function only when its device has function 0, and so has every bridge on the
+// way to its bus. The first function 0 missing on that way, if one is.
+std::optional<sim::PciAddress> MissingFunctionZero(const PciSetup& Pci, sim::PciAddress At) {
+  for (size_t Hops = 0; Hops <= Pci.Bridges.size(); ++Hops) {
+    const sim::PciAddress FunctionZero(At.Bus, At.Device, 0);
+    if (!Described(Pci, FunctionZero)) {
+      return FunctionZero;
+    }
+    auto Up = std::find_if(Pci.Bridges.begin(), Pci.Bridges.end(),
+                           [&](const PciBridgeSetup& B) { return B.SecondaryBus == At.Bus; });
+    if (Up == Pci.Bridges.end()) {
+      return std::nullopt;
+    }
+    At = Up->At;
+  }
+  return std::nullopt;
 }
 
 void AddFunction(const JsonView& Place, PciSetup& Pci, sim::PciAddress At, UINT16 Vendor,
@@ -161,6 +180,10 @@ AdapterDriverSetup DriverFromJson(const JsonView& V, size_t Number, const PciSet
     Start.On = PciAddressFromJson(S["on"]);
     if (FindPciFunction(Pci, Start.On) == nullptr) {
       S["on"].Fail("no adapter function at " + Start.On.Text() + " in pci");
+    }
+    if (const std::optional<sim::PciAddress> Missing = MissingFunctionZero(Pci, Start.On)) {
+      S["on"].Fail("firmware does not see " + Start.On.Text() + ": " + Missing->Text() +
+                   " is not in pci, and a device without function 0 is not there");
     }
     if (Pci.PciIoOrder && std::find(Pci.PciIoOrder->begin(), Pci.PciIoOrder->end(), Start.On) ==
                               Pci.PciIoOrder->end()) {

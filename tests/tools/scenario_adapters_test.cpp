@@ -143,6 +143,16 @@ const BadFile BadFiles[] = {
     {R"(, "adapter_drivers": [{"name": "a", "starts": [{"on": "00:02.0"}]}], )" +
          std::string(R"("pci": {"bridges": [{"at": "00:02.0", "secondary_bus": 4}]})"),
      "blade.json: adapter_drivers[0].starts[0].on: no adapter function at 00:02.0 in pci"},
+    {R"(, "adapter_drivers": [{"name": "a", "starts": [{"on": "04:00.1"}]}], )" +
+         std::string(
+             R"("pci": {"bridges": [{"at": "00:02.0", "secondary_bus": 4, "devices": [{"device": 0, "function": 1, "vendor": 1, "device_id": 1}]}]})"),
+     "blade.json: adapter_drivers[0].starts[0].on: firmware does not see 04:00.1: 04:00.0 is not "
+     "in pci, and a device without function 0 is not there"},
+    {R"(, "adapter_drivers": [{"name": "a", "starts": [{"on": "04:00.0"}]}], )" +
+         std::string(
+             R"("pci": {"bridges": [{"at": "00:02.2", "secondary_bus": 4, "devices": [{"device": 0, "vendor": 1, "device_id": 1}]}]})"),
+     "blade.json: adapter_drivers[0].starts[0].on: firmware does not see 04:00.0: 00:02.0 is not "
+     "in pci, and a device without function 0 is not there"},
     {R"(, "adapter_drivers": [{"name": "a", "starts": [{"on": "04:00.0"}, {"on": "04:00.0"}]}], )" +
          Bridge4,
      "blade.json: adapter_drivers[0].starts[1].on: the driver starts on 04:00.0 once"},
