@@ -1,7 +1,8 @@
 # Benchmarks of the simulated platform pass and of the worst adapter boot. They report, they assert
 # nothing: the ctest entry runs each benchmark briefly so that they keep building and running.
 find_package(benchmark REQUIRED)
-add_executable(bladecfg-bench ${CMAKE_CURRENT_LIST_DIR}/platform_bench.cpp
+add_executable(bladecfg-bench ${CMAKE_CURRENT_LIST_DIR}/bench_main.cpp
+                              ${CMAKE_CURRENT_LIST_DIR}/platform_bench.cpp
                               ${CMAKE_CURRENT_LIST_DIR}/ipmi_floor.cpp
                               ${CMAKE_CURRENT_LIST_DIR}/adapter_bench.cpp)
 target_include_directories(bladecfg-bench PRIVATE ${CMAKE_SOURCE_DIR})
@@ -20,3 +21,11 @@ if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   add_test(NAME bladecfg-perf-boot COMMAND bladecfg-perf-boot 12)
   set_tests_properties(bladecfg-perf-boot PROPERTIES LABELS bench SKIP_RETURN_CODE 77 TIMEOUT 180)
 endif()
+
+# The floor itself, on mailboxes small enough to count by hand.
+add_executable(bench_floor_tests ${CMAKE_CURRENT_LIST_DIR}/ipmi_floor_test.cpp
+                                 ${CMAKE_CURRENT_LIST_DIR}/ipmi_floor.cpp
+                                 ${CMAKE_SOURCE_DIR}/tests/support/test_main.cpp)
+target_include_directories(bench_floor_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(bench_floor_tests PRIVATE bladecfg_sim GTest::gtest)
+gtest_discover_tests(bench_floor_tests PROPERTIES LABELS bench DISCOVERY_TIMEOUT 60)

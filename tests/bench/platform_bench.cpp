@@ -1,14 +1,10 @@
 // How long the platform pass takes on the host, and how much BMC traffic it costs, for command
 // lists of growing length. Counters: the IPMI requests per pass, the fewest the mailbox allows
 // (tests/bench/ipmi_floor.h) and their ratio, and the virtual time the pass spent.
-//
-//   bladecfg-bench                      # the benchmarks
-//   bladecfg-bench --ipmi-floor         # the driver's requests against the floor, surplus named
 #include <benchmark/benchmark.h>
 
-#include <cstring>
-#include <iostream>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "core/entry.h"
@@ -16,6 +12,7 @@
 #include "sim/blade.h"
 #include "sim/bmc_mailbox.h"
 #include "tests/bench/bench_mailbox.h"
+#include "tests/bench/bench_reports.h"
 #include "tests/bench/ipmi_floor.h"
 
 namespace {
@@ -69,10 +66,6 @@ void BM_PlatformPass(benchmark::State& State) {
 }
 BENCHMARK(BM_PlatformPass)->Arg(1)->Arg(12)->Arg(32)->Unit(benchmark::kMicrosecond);
 
-// BM_FullAdapterMailbox, the worst case of an adapter's arrival (eight lists of 32 port commands
-// of 255 characters, each sent, answered and recorded), goes here once the adapter command run is
-// part of the driver; so does its floor in ipmi_floor.h (every list, and the unlock at the end).
-
 void BM_ExecutePlatformCommand(benchmark::State& State) {
   sim::Blade Blade;
   InitServiceTables(Blade.Firmware.ImageHandle(), Blade.Firmware.SystemTable());
@@ -85,38 +78,15 @@ void BM_ExecutePlatformCommand(benchmark::State& State) {
 }
 BENCHMARK(BM_ExecutePlatformCommand);
 
-int ReportFloor() {
-  std::cout << "IPMI requests of the simulated platform pass against the fewest the mailbox "
-               "allows\n";
-  for (int Commands : {1, 12, 32}) {
-    const bench::FloorComparison C = PassAgainstFloor(Commands);
-    std::cout << "  " << Commands << " commands: " << C.Requests << " requests, floor " << C.Floor
-              << ", ratio " << C.Ratio() << "\n";
-    for (const std::string& S : C.Surplus) {
-      std::cout << "    surplus: " << S << "\n";
-    }
-    for (const std::string& M : C.Missing) {
-      std::cout << "    below the floor (the floor is wrong): " << M << "\n";
-    }
-  }
-  std::cout
-      << "  worst-case full adapter mailbox: not measured; it needs the adapter command run\n";
-  return 0;
-}
-
 } // namespace
 
-int main(int argc, char** argv) {
-  for (int I = 1; I < argc; ++I) {
-    if (std::strcmp(argv[I], "--ipmi-floor") == 0) {
-      return ReportFloor();
-    }
+namespace bench {
+
+void ReportPlatformPassFloor(std::ostream& Out) {
+  Out << "IPMI requests of the simulated platform pass against the fewest the mailbox allows\n";
+  for (int Commands : {1, 12, 32}) {
+    PrintComparison(Out, std::to_string(Commands) + " commands", PassAgainstFloor(Commands));
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-    return 1;
-  }
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
 }
+
+} // namespace bench
