@@ -20,10 +20,6 @@
 
 namespace {
 
-// The item 30 answer that moves the platform's adapter rows to the second FRU device. Unlike the
-// platform pass, which takes any nonzero answer, only this value does.
-constexpr UINT64 MailboxInFru2Here = 1;
-
 // The adapter of one arrival: where it is and where its mailbox is.
 struct Arrival {
   IPMI_TRANSPORT_PROTOCOL* Transport;
@@ -72,7 +68,7 @@ EFI_STATUS FindArrivedAdapter(Arrival& A) {
       return Status;
     }
     // For the rest of the boot, and for this row only.
-    if (InFru2 == MailboxInFru2Here) {
+    if (InFru2 == AdapterMailboxInFru2Answer) {
       Slot.FruId = PlatformMailboxFruAlternate;
     }
   }

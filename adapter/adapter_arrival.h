@@ -12,6 +12,10 @@ constexpr UINTN AdapterWaitMessageSize = 5;
 constexpr UINT8 AdapterWaitBegins[AdapterWaitMessageSize] = {0x02, 0x00, 0x00, 'C', 'F'};
 constexpr UINT8 AdapterWaitEnds[AdapterWaitMessageSize] = {0x02, 0x00, 0x00, 'B', '2'};
 
+// The platform information item 30 answer that moves an adapter row of FRU device 1 to FRU device
+// 2 at its arrival. Unlike the platform pass, which takes any nonzero answer, only this value does.
+constexpr UINT64 AdapterMailboxInFru2Answer = 1;
+
 // How often the adapter-ready input is read during the wait.
 constexpr UINTN AdapterReadyPollMicroseconds = 500000;
 

@@ -15,9 +15,6 @@
 
 namespace {
 
-// TalBladeData DeferredReset bit: a reset is owed once no 0x14E4 adapter is pending.
-constexpr UINT8 DeferredResetOwed = 0x02;
-
 // What one run works with: its working storage and the adapter being served.
 struct AdapterRun {
   IPMI_TRANSPORT_PROTOCOL* Transport;

@@ -16,6 +16,9 @@ constexpr UINT8 AdapterRunMaxAdapters = 32;
 // The buffer an adapter's Execute answers into; its contents are never read.
 constexpr UINTN AdapterResponseSize = 4096;
 
+// TalBladeData DeferredReset bit: a reset is owed once no 0x14E4 adapter is pending.
+constexpr UINT8 DeferredResetOwed = 0x02;
+
 // Runs the commands of the adapter whose AdapterClpProtocol interface is Adapter, at
 // AdapterSlotTable row RowIndex, from the mailbox at MailboxOffset in its row's FRU device; then
 // the other pending adapters of its vendor, each through Adapter's Execute with that adapter's

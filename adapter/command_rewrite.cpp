@@ -17,9 +17,6 @@ namespace {
 constexpr CHAR8 WideNetPort[] = "Set Netport";
 constexpr UINT16 ShortNetPortLength = 5; // "SET N"
 constexpr UINT16 WideningGrowth = sizeof(WideNetPort) - 1 - ShortNetPortLength;
-// The vendor/device words of the 0x14E4 adapters whose multi-function mode change needs a reset.
-constexpr UINT32 SfModeResets[] = {0x16AE14E4, 0x16A414E4};
-constexpr UINT32 NparModeResets[] = {0x168E14E4, 0x16A114E4};
 
 // The PendingBits of positions that are ports 3 and 4 of their slot.
 constexpr UINT32 ThirdAndFourthPorts[] = {0x100, 0x200, 0x40000, 0x80000};
@@ -70,11 +67,11 @@ void RewriteFor14E4(CHAR8* Text, const AdapterSlot& Slot, UINT32 VendorDevice, U
   Setting += PositionAfterUnderscore(Setting);
   UINT16 Length = 0;
   if (TextStartsWith(Setting, PrefixMultiFunctionSf.Text, &Length) &&
-      Contains(SfModeResets, VendorDevice)) {
+      Contains(Vendor14E4SfModeResets, VendorDevice)) {
     *Flags |= CommandFlagReset;
   }
   if (TextStartsWith(Setting, PrefixMultiFunctionNpar.Text, &Length) &&
-      Contains(NparModeResets, VendorDevice)) {
+      Contains(Vendor14E4NparModeResets, VendorDevice)) {
     *Flags |= CommandFlagReset;
   }
 }

@@ -11,19 +11,11 @@
 
 namespace {
 
-// The default-restore commands, in the order they are sent.
-constexpr UINTN RestoreCommandWidth = 48;
-constexpr CHAR8 RestoreCommands[][RestoreCommandWidth] = {
-    "set netport1 OEMTAL_MULTIFUNCTIONMODE=NPAR",
-    "exit",
-};
-static_assert(sizeof(RestoreCommands[0]) < TextBufferSize, "a command fits the command buffer");
-
 // Sends the default-restore commands in order. Accepted is set when every one answered 0x0500; a
 // failure stops the sending, and only a status word other than 0x0500 is reported.
 void SendRestoreCommands(ADAPTER_CLP_PROTOCOL* Adapter, CHAR8* Text, CHAR8* Response,
                          BOOLEAN* Accepted) {
-  for (const auto& Command : RestoreCommands) {
+  for (const auto& Command : NparRestoreCommands) {
     ZeroBytes(Text, TextBufferSize);
     ZeroBytes(Response, AdapterResponseSize);
     CopyText(Command, Text, CopyWholeText, TRUE, TextBufferSize);

@@ -4,6 +4,15 @@
 #pragma once
 
 #include "core/protocols.h"
+#include "platform/text.h"
+
+// The default-restore commands, in the order they are sent.
+constexpr UINTN NparRestoreCommandWidth = 48;
+constexpr CHAR8 NparRestoreCommands[][NparRestoreCommandWidth] = {
+    "set netport1 OEMTAL_MULTIFUNCTIONMODE=NPAR",
+    "exit",
+};
+static_assert(NparRestoreCommandWidth < TextBufferSize, "a command fits the command buffer");
 
 // The status word each default-restore command must answer with.
 constexpr UINT32 NparRestoreAccepted = 0x0500;
