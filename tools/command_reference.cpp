@@ -3,16 +3,24 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "adapter/adapter_arrival.h"
+#include "adapter/adapter_run.h"
 #include "adapter/keyword_map.h"
+#include "adapter/npar_restore.h"
+#include "adapter/slot_table.h"
+#include "adapter/vendors.h"
 #include "core/byte_format.h"
 #include "core/failure.h"
+#include "core/ipmi.h"
 #include "core/variables.h"
+#include "hw/input_levels.h"
 #include "mailbox/mailbox.h"
 #include "mailbox_format/hex_text.h"
 #include "platform/command_status.h"
 #include "platform/keyword_actions.h"
 #include "platform/keyword_table.h"
 #include "platform/text.h"
+#include "tools/adapter_probe.h"
 #include "tools/variable_fields.h"
 
 namespace tools {
@@ -390,6 +398,20 @@ Json AdapterValues() {
   return List;
 }
 
+// The words among Words that an adapter run does not count as failed, as "0x0500 and 0x0E00".
+std::string PassingWords(std::initializer_list<UINT32> Words) {
+  std::string Text;
+  for (UINT32 Word : Words) {
+    if ((Word & AdapterStatusFailedBits) == 0) {
+      Text += (Text.empty() ? "" : " and ") + HexNumber(Word, 4);
+    }
+  }
+  if (Text.empty()) {
+    throw std::logic_error("no adapter status word the driver expects passes the failure test");
+  }
+  return Text;
+}
+
 Json StatusWords() {
   return Json::array(
       {{{"name", "ClpStatusDone"},
@@ -406,7 +428,170 @@ Json StatusWords() {
                     "reported as a failure"}},
        {{"name", "adapter status"},
         {"value", "as the adapter answers"},
-        {"meaning", "an adapter command's record holds the adapter driver's own status word"}}});
+        {"meaning", "an adapter command's record holds the adapter driver's own status word; a "
+                    "word with any bit of AdapterStatusFailedBits set is recorded all the same, "
+                    "reported as a failure, and the run goes on"}},
+       {{"name", "AdapterStatusFailedBits"},
+        {"value", HexNumber(AdapterStatusFailedBits, 4)},
+        {"meaning", "the bits that make an adapter's status word a failure; " +
+                        PassingWords({NparRestoreAccepted, ClpStatusDone}) + " pass"}},
+       {{"name", "NparRestoreAccepted"},
+        {"value", HexNumber(NparRestoreAccepted, 4)},
+        {"meaning", "what each default-restore command must answer; any other word is reported "
+                    "and ends the restore with the position's NparRestoreMask bit still set"}}});
+}
+
+// The port digit of "SET NETPORTn " that the adapter at Row of Vendor takes, or null when it takes
+// every port or none. Asked of the driver's own rewriting.
+Json PortTaken(UINT8 Row, UINT16 Vendor) {
+  Json Port;
+  for (int Digit = 1; Digit <= 7; ++Digit) {
+    if (RewriteForPosition("SET NETPORT" + std::to_string(Digit) + " X", Row, Vendor).Sent) {
+      if (!Port.is_null()) {
+        return Json();
+      }
+      Port = Digit;
+    }
+  }
+  return Port;
+}
+
+Json AdapterPositions() {
+  Json List = Json::array();
+  for (UINT8 Row = 0; Row < AdapterSlotCount; ++Row) {
+    const AdapterSlot& S = AdapterSlotTable[Row];
+    List.push_back({{"row", Row},
+                    {"fru_id", S.FruId},
+                    {"bridge", BridgeName(Row)},
+                    {"function", S.Function},
+                    {"pending_bit", HexNumber(S.PendingBit, 8)},
+                    {"port_8086", PortTaken(Row, Vendor8086)},
+                    {"port_14E4", PortTaken(Row, Vendor14E4)}});
+  }
+  return List;
+}
+
+Json PendingMaskName(UINT16 Vendor) {
+  UINTN Offset = 0;
+  if (!PendingMaskField(Vendor, &Offset)) {
+    return Json();
+  }
+  return FieldAt("TalBladeData", Offset).Name;
+}
+
+Json Devices(const UINT32 (&Words)[2]) {
+  Json List = Json::array();
+  for (UINT32 Word : Words) {
+    if (static_cast<UINT16>(Word) != Vendor14E4) {
+      throw std::logic_error("a reset rule of vendor 0x14E4 names another vendor");
+    }
+    List.push_back(HexNumber(Word >> 16, 4));
+  }
+  return List;
+}
+
+Json AdapterVendors() {
+  const std::string Served = "an arrival that finds the mask not 0 serves its own adapter, then "
+                             "every position of the vendor still pending, in row order after its "
+                             "own and round again, at most " +
+                             std::to_string(AdapterRunMaxAdapters) +
+                             " in one run, all through the arriving adapter driver's Execute; "
+                             "with the mask 0 it runs nothing";
+  return Json::array(
+      {{{"vendor", HexNumber(Vendor8086, 4)},
+        {"pending_mask", PendingMaskName(Vendor8086)},
+        {"port", "the position's port for 0x8086"},
+        {"receives", "\"SET \" and the setting, without the port part, its key and value "
+                     "translated by the adapter keyword and value maps"},
+        {"served", Served}},
+       {{"vendor", HexNumber(Vendor10DF, 4)},
+        {"pending_mask", PendingMaskName(Vendor10DF)},
+        {"port", "every port"},
+        {"receives", "the line unchanged"},
+        {"served", Served + "; serving function 0 of a slot clears the bit of its function 1 as "
+                            "well (one two-port adapter)"}},
+       {{"vendor", HexNumber(Vendor14E4, 4)},
+        {"pending_mask", PendingMaskName(Vendor14E4)},
+        {"port", "the position's port for 0x14E4"},
+        {"receives", "the line with its port digit made 1"},
+        {"served", "one position per run; a reset that a run asks for while positions of the "
+                   "vendor are still pending waits in TalBladeData.DeferredReset (bit " +
+                       HexNumber(DeferredResetOwed, 2) + ") for the run that leaves none pending"},
+        {"resets_after", Json::array({{{"setting", PrefixMultiFunctionSf.Text},
+                                       {"devices", Devices(Vendor14E4SfModeResets)}},
+                                      {{"setting", PrefixMultiFunctionNpar.Text},
+                                       {"devices", Devices(Vendor14E4NparModeResets)}}})}},
+       {{"vendor", "any other"},
+        {"pending_mask", PendingMaskName(0)},
+        {"port", "every port"},
+        {"receives", "the line unchanged"},
+        {"served", "each arrival serves its own adapter alone"}}});
+}
+
+std::string InputLevel(UINT16 Port, UINT32 Bit) {
+  int Index = 0;
+  while ((Bit >> Index) != 1) {
+    ++Index;
+  }
+  return "I/O port " + HexNumber(Port, 3) + " bit " + std::to_string(Index);
+}
+
+Json WaitMessage(const char* Name, const UINT8 (&Bytes)[AdapterWaitMessageSize], const char* Sent) {
+  return {{"name", Name},
+          {"netfn", HexNumber(IpmiNetFnOem, 2)},
+          {"command", HexNumber(IpmiCmdOemAdapterWait, 2)},
+          {"request", mailbox_format::HexBytesText({std::begin(Bytes), std::end(Bytes)})},
+          {"sent", Sent}};
+}
+
+Json AdapterArrival() {
+  Json Restore = Json::array();
+  for (const auto& Command : NparRestoreCommands) {
+    Restore.push_back(Command);
+  }
+  return {
+      {"adapter_ready_input", InputLevel(AdapterReadyPort, AdapterReadyBit)},
+      {"wait_enable_input", InputLevel(AdapterWaitPort, AdapterWaitBit)},
+      {"fru2_answer", AdapterMailboxInFru2Answer},
+      {"poll_interval_us", AdapterReadyPollMicroseconds},
+      {"branches",
+       Json::array({"adapter-ready input 1: the adapter's commands run at once",
+                    "adapter-ready input 0 and NparRestoreMask not 0: the default restore, and no "
+                    "command runs at this arrival",
+                    "otherwise: the BMC is sent the wait-begins message, "
+                    "TalBladeData.AdapterReadyWait becomes 1, the mailbox is released, every "
+                    "processor is slowed down and, when the wait-enable input is 1, the "
+                    "adapter-ready input is read until it is 1 (no time limit); then the "
+                    "wait-ends message, AdapterReadyWait 0, and the commands run when the input "
+                    "is 1, platform settings of the adapter lists included"})},
+      {"wait_messages",
+       Json::array({WaitMessage("wait begins", AdapterWaitBegins, "before the wait"),
+                    WaitMessage("wait ends", AdapterWaitEnds, "after the wait")})},
+      {"default_restore",
+       {{"commands", Restore},
+        {"expected_status", HexNumber(NparRestoreAccepted, 4)},
+        {"effect", "sent to the arriving adapter when its position's bit is set in "
+                   "NparRestoreMask; when every command answers the expected status the bit is "
+                   "cleared and its FRU device leaves ClpCommandFruIdList, and the system resets "
+                   "once the mask is empty"}}}};
+}
+
+Json Adapters() {
+  return {
+      {"positions", AdapterPositions()},
+      {"platform_mailbox_rows",
+       "the rows of FRU device 1 move to FRU device 2, each at its own arrival, when "
+       "platform information item 30 answers " +
+           std::to_string(AdapterMailboxInFru2Answer)},
+      {"vendors", AdapterVendors()},
+      {"run", "each position served runs lists 0 to 7 of its mailbox under the mailbox lock, each "
+              "command through the rewriting of its vendor; a command for another position keeps "
+              "its result slot as it was; a list with a 33rd command gets the overflow marker and "
+              "ends the position's lists; the lock is released after the position, except in FRU "
+              "devices 1 and 2, which stay locked until the completion signal; the response buffer "
+              "holds " +
+                  std::to_string(AdapterResponseSize) + " bytes and is never read"},
+      {"arrival", AdapterArrival()}};
 }
 
 Json Field(size_t Offset, size_t Size, const std::string& Name, const std::string& Meaning) {
@@ -574,6 +759,66 @@ void AdapterSection(std::ostringstream& Md, const Json& R) {
   Md << "\n";
 }
 
+std::string OrDash(const Json& Value) {
+  return Value.is_null() ? "-" : Cell(Value);
+}
+
+void PositionsSection(std::ostringstream& Md, const Json& A) {
+  Md << "## Adapter positions\n\n"
+     << "An adapter sits at one of these positions: the function on the secondary bus of the "
+        "bridge (device 0). Its commands come from the mailbox in the position's FRU device; "
+     << Cell(A["platform_mailbox_rows"]) << ". The pending bit is the position's bit in the "
+     << "vendor's pending mask and in NparRestoreMask; the port is the `SET NETPORTn` digit the "
+        "position takes for that vendor.\n\n"
+     << "| Row | FRU device | Bridge | Function | Pending bit | Port for 0x8086 | Port for 0x14E4 "
+        "|\n|---:|---:|---|---:|---|---:|---:|\n";
+  for (const Json& P : A["positions"]) {
+    Md << "| " << P["row"].dump() << " | " << P["fru_id"].dump() << " | " << Cell(P["bridge"])
+       << " | " << P["function"].dump() << " | " << Cell(P["pending_bit"]) << " | "
+       << OrDash(P["port_8086"]) << " | " << OrDash(P["port_14E4"]) << " |\n";
+  }
+  Md << "\n| Vendor | Pending mask | Port | Receives | Served |\n|---|---|---|---|---|\n";
+  for (const Json& V : A["vendors"]) {
+    std::string Served = Cell(V["served"]);
+    if (V.contains("resets_after")) {
+      for (const Json& R : V["resets_after"]) {
+        Served += "; devices";
+        for (const Json& D : R["devices"]) {
+          Served += " " + Cell(D);
+        }
+        Served += " need a reset after `" + Cell(R["setting"]) + "`";
+      }
+    }
+    Md << "| " << Cell(V["vendor"]) << " | " << OrDash(V["pending_mask"]) << " | "
+       << Cell(V["port"]) << " | " << Cell(V["receives"]) << " | " << Served << " |\n";
+  }
+  Md << "\nThe run: " << Cell(A["run"]) << ".\n\n";
+}
+
+void ArrivalSection(std::ostringstream& Md, const Json& A) {
+  Md << "## Adapter arrival\n\n"
+     << "Each adapter driver that starts brings one arrival. The adapter-ready input is "
+     << Cell(A["adapter_ready_input"]) << ", the wait-enable input " << Cell(A["wait_enable_input"])
+     << "; during the wait the adapter-ready input is read every " << A["poll_interval_us"].dump()
+     << " microseconds.\n\n";
+  for (const Json& B : A["branches"]) {
+    Md << "- " << Cell(B) << "\n";
+  }
+  Md << "\n| Message to the BMC | NetFn | Command | Request bytes | Sent "
+        "|\n|---|---|---|---|---|\n";
+  for (const Json& W : A["wait_messages"]) {
+    Md << "| " << Cell(W["name"]) << " | " << Cell(W["netfn"]) << " | " << Cell(W["command"])
+       << " | " << Cell(W["request"]) << " | " << Cell(W["sent"]) << " |\n";
+  }
+  const Json& R = A["default_restore"];
+  Md << "\nDefault restore: the commands";
+  for (const Json& C : R["commands"]) {
+    Md << " " << Code(C);
+  }
+  Md << ", in this order, each expected to answer " << Cell(R["expected_status"]) << "; "
+     << Cell(R["effect"]) << ".\n\n";
+}
+
 void MailboxSection(std::ostringstream& Md, const Json& M) {
   Md << "## Mailbox layout\n\nThe header lies at the first of the FRU offsets";
   for (const Json& H : M["header_offsets"]) {
@@ -619,6 +864,8 @@ void VariableSection(std::ostringstream& Md, const Json& R) {
 } // namespace
 
 nlohmann::ordered_json BuildCommandReference() {
+  // The adapter positions are asked of the driver's rewriting.
+  const DriverSandbox Sandbox;
   Json Keywords = Json::array();
   for (const PlatformKeyword* Row = PlatformKeywordTable; Row->Code != KeywordEnd; ++Row) {
     Keywords.push_back(PlatformKeywordEntry(*Row));
@@ -630,6 +877,7 @@ nlohmann::ordered_json BuildCommandReference() {
           {"platform_keywords", Keywords},
           {"adapter_keywords", AdapterKeywords()},
           {"adapter_values", AdapterValues()},
+          {"adapters", Adapters()},
           {"status_words", StatusWords()},
           {"failure_status_code", HexNumber(ClpFailureCode, 8)},
           {"mailbox", MailboxLayout()},
@@ -650,6 +898,8 @@ std::string CommandReferenceMarkdown(const nlohmann::ordered_json& R) {
   Md << "\n";
   PlatformSection(Md, R);
   AdapterSection(Md, R);
+  PositionsSection(Md, R["adapters"]);
+  ArrivalSection(Md, R["adapters"]["arrival"]);
   Md << "## Status words\n\n| Name | Value | Meaning |\n|---|---|---|\n";
   for (const Json& S : R["status_words"]) {
     Md << "| " << Cell(S["name"]) << " | " << Cell(S["value"]) << " | " << Cell(S["meaning"])

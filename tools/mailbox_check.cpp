@@ -5,20 +5,18 @@
 #include <set>
 #include <sstream>
 
-#include "adapter/command_rewrite.h"
+#include "adapter/adapter_arrival.h"
 #include "adapter/keyword_map.h"
 #include "adapter/slot_table.h"
 #include "adapter/vendors.h"
 #include "core/byte_format.h"
-#include "core/driver_state.h"
-#include "core/entry.h"
 #include "mailbox/mailbox.h"
 #include "mailbox_format/hex_text.h"
 #include "platform/command_status.h"
 #include "platform/keyword_table.h"
 #include "platform/platform_command.h"
 #include "platform/text.h"
-#include "sim/blade.h"
+#include "tools/adapter_probe.h"
 #include "tools/command_reference.h"
 #include "tools/mailbox_json.h"
 
@@ -128,14 +126,8 @@ RecordRead ReadRecord(const DeviceReader& D, uint32_t At) {
 }
 
 std::string RowName(UINT8 Row) {
-  const AdapterSlot& S = AdapterSlotTable[Row];
-  const uint32_t Bus = S.BridgeAddress >> 16 & 0xFF;
-  const uint32_t Dev = S.BridgeAddress >> 11 & 0x1F;
-  const uint32_t Fn = S.BridgeAddress >> 8 & 0x7;
-  std::ostringstream Name;
-  Name << "row " << int(Row) << " (bridge " << HexNumber(Bus, 2).substr(2) << ":"
-       << HexNumber(Dev, 2).substr(2) << "." << Fn << ", function " << S.Function << ")";
-  return Name.str();
+  return "row " + std::to_string(Row) + " (bridge " + BridgeName(Row) + ", function " +
+         std::to_string(AdapterSlotTable[Row].Function) + ")";
 }
 
 std::string JoinRows(const std::vector<UINT8>& Rows) {
@@ -170,9 +162,10 @@ Readers FindReaders(UINT8 FruId) {
                      (FruId == 1 ? "0" : "nonzero"));
   }
   if (!R.Rows.empty()) {
+    const std::string Answer = std::to_string(AdapterMailboxInFru2Answer);
     R.Said.push_back("the adapter runs of " + JoinRows(R.Rows) + ", lists 0 to 7" +
-                     (FruId == 1   ? ", while item 30 does not answer 1"
-                      : FruId == 2 ? ", while item 30 answers 1"
+                     (FruId == 1   ? ", while item 30 does not answer " + Answer
+                      : FruId == 2 ? ", while item 30 answers " + Answer
                                    : ""));
   }
   return R;
@@ -181,27 +174,6 @@ Readers FindReaders(UINT8 FruId) {
 // The vendor/device words tried for each adapter position: the two vendors the driver rewrites
 // for, and one that stands for every other vendor.
 constexpr UINT32 OtherVendor = Vendor10DF;
-
-struct RewriteOutcome {
-  bool Sent = false;
-  bool Reset = false;
-  std::string Text;
-  EFI_STATUS Status = EFI_SUCCESS;
-  UINT32 Word = 0;
-};
-
-RewriteOutcome Rewrite(const std::string& Text, UINT8 Row, UINT32 VendorDevice) {
-  TextBuffer Buffer(Text);
-  UINT32 ClpStatus = 0;
-  UINT8 Flags = 0; // not after the arrival wait: nothing here touches a variable
-  RewriteOutcome O;
-  O.Status = RewriteAdapterCommand(nullptr, Buffer.Bytes, Row, VendorDevice, &ClpStatus, &Flags);
-  O.Sent = !EFI_ERROR(O.Status) && (Flags & CommandFlagNoRecord) == 0;
-  O.Reset = (Flags & CommandFlagReset) != 0;
-  O.Text = Buffer.Bytes;
-  O.Word = ClpStatus;
-  return O;
-}
 
 bool MentionsMultiFunctionMode(const std::string& Text) {
   TextBuffer Buffer(Text);
@@ -237,7 +209,7 @@ std::vector<UINT16> ResettingDevices(const std::string& Text, UINT8 Row) {
     return Devices;
   }
   for (uint32_t Device = 0; Device <= 0xFFFF; ++Device) {
-    if (Rewrite(Text, Row, Device << 16 | Vendor14E4).Reset) {
+    if (RewriteForPosition(Text, Row, Device << 16 | Vendor14E4).Reset) {
       Devices.push_back(static_cast<UINT16>(Device));
     }
   }
@@ -246,8 +218,8 @@ std::vector<UINT16> ResettingDevices(const std::string& Text, UINT8 Row) {
 
 class Checker {
 public:
-  Checker(const std::vector<uint8_t>& Device, UINT8 FruId)
-      : Bytes_(Device), D_(Device), Reference_(BuildCommandReference()) {
+  Checker(const std::vector<uint8_t>& Device, UINT8 FruId, nlohmann::ordered_json Reference)
+      : Bytes_(Device), D_(Device), Reference_(std::move(Reference)) {
     Result_.FruId = FruId;
     Result_.DeviceSize = Device.size();
     Readers_ = FindReaders(FruId);
@@ -275,8 +247,14 @@ private:
   void Fail(const std::string& Text) { Result_.Findings.push_back({CheckLevel::Failure, Text}); }
   void Warn(const std::string& Text) { Result_.Findings.push_back({CheckLevel::Warning, Text}); }
 
+  // An adapter run goes through the lists in order and stops after one that holds a 33rd command
+  // or that it cannot read.
+  bool AdapterRunReaches(UINT8 List) const {
+    return !Readers_.Rows.empty() && (!AdapterRunEnd_ || List <= *AdapterRunEnd_);
+  }
+
   bool ListIsRead(UINT8 List) const {
-    return (List == 0 && Readers_.PlatformPass) || !Readers_.Rows.empty();
+    return (List == 0 && Readers_.PlatformPass) || AdapterRunReaches(List);
   }
 
   bool FindHeader() {
@@ -324,7 +302,10 @@ private:
       return;
     }
     const std::string Name = "list " + std::to_string(J);
-    if (!ListIsRead(J)) {
+    if (!ListIsRead(J) && AdapterRunEnd_) {
+      Warn(Name + " at " + Hex4(Start) + ": never run: the adapter runs stop at list " +
+           std::to_string(*AdapterRunEnd_));
+    } else if (!ListIsRead(J)) {
       Warn(Name + " at " + Hex4(Start) + ": no executor reads it in FRU device " +
            std::to_string(Result_.FruId));
     }
@@ -336,6 +317,7 @@ private:
         if (Runs) {
           Fail(Name + ", record " + std::to_string(Index) + " at " + Hex4(At) + ": " + R.Problem +
                "; the host abandons the run here");
+          StopAdapterRuns(J);
         }
         break;
       }
@@ -346,7 +328,9 @@ private:
       if (Index == MailboxCommandsPerList) {
         Fail(Name + " holds more than " + std::to_string(MailboxCommandsPerList) +
              " commands: from command " + std::to_string(Index) + " (id " + Hex4(R.Id) + " at " +
-             Hex4(At) + ") on nothing is run, and the overflow marker goes over record 0");
+             Hex4(At) + ") on nothing is run, and the overflow marker goes over record 0" +
+             (AdapterRunReaches(J) ? "; the adapter runs run no later list" : ""));
+        StopAdapterRuns(J);
       }
       Classify(J, Index, static_cast<UINT16>(At), R, Runs);
       At = R.Next;
@@ -366,8 +350,8 @@ private:
     C.Offset = Offset;
     C.Id = R.Id;
     C.Text = R.Text;
-    C.Runs = Runs;
-    if (Runs && ListIsRead(List)) {
+    C.Runs = Runs && ListIsRead(List);
+    if (C.Runs) {
       if (List == 0 && Readers_.PlatformPass) {
         ClassifyForPlatformPass(C);
       }
@@ -504,17 +488,27 @@ private:
                               {"other vendors", OtherVendor}};
     bool AnySpecific = false;
     for (const Target& T : Targets) {
+      const auto Ended = RunEndedAt_.find(T.Word);
+      if (Ended != RunEndedAt_.end()) {
+        C.Routes.push_back({"adapter run", std::string(T.Name) + ": not reached; the run ended " +
+                                               "with an error at " + Ended->second});
+        continue;
+      }
       std::map<std::string, std::vector<UINT8>> ByText;
       for (UINT8 Row : Readers_.Rows) {
-        const RewriteOutcome O = Rewrite(C.Text, Row, T.Word);
+        const RewriteOutcome O = RewriteForPosition(C.Text, Row, T.Word);
         if (EFI_ERROR(O.Status)) {
           C.Findings.push_back(
               {CheckLevel::Failure, std::string("the adapter run cannot rewrite it for ") + T.Name +
                                         " and ends there with an error"});
+          RunEndedAt_[T.Word] = "list " + std::to_string(C.List) + ", command " +
+                                std::to_string(C.Index) + " (id " + Hex4(C.Id) + ")";
           return;
         }
         if (O.Sent) {
           ByText[O.Text].push_back(Row);
+          C.Deliveries.push_back(
+              {static_cast<UINT16>(T.Word == OtherVendor ? 0 : T.Word), Row, O.Text});
         }
       }
       if (ByText.empty()) {
@@ -560,7 +554,7 @@ private:
     }
     std::map<UINT8, uint32_t> Records;
     for (const CheckedCommand& C : Result_.Commands) {
-      if (C.Runs && ListIsRead(C.List)) {
+      if (C.Runs) {
         Records[C.List] = C.Index + 1u;
       }
     }
@@ -594,6 +588,12 @@ private:
     }
   }
 
+  void StopAdapterRuns(UINT8 List) {
+    if (AdapterRunReaches(List)) {
+      AdapterRunEnd_ = List;
+    }
+  }
+
   const std::vector<uint8_t>& Device() const { return Bytes_; }
 
   const std::vector<uint8_t>& Bytes_;
@@ -601,6 +601,8 @@ private:
   nlohmann::ordered_json Reference_;
   Readers Readers_;
   std::vector<Piece> Pieces_;
+  std::optional<UINT8> AdapterRunEnd_;       // the last list the adapter runs reach
+  std::map<UINT32, std::string> RunEndedAt_; // by vendor word: the command a run failed at
   MailboxCheckResult Result_;
 };
 
@@ -620,14 +622,10 @@ bool MailboxCheckResult::WillFail() const {
 }
 
 MailboxCheckResult CheckMailbox(const std::vector<uint8_t>& Device, UINT8 FruId) {
-  // The adapter rewriting takes its scratch buffers from boot services: a simulated blade lends
-  // them.
-  sim::Blade Blade;
-  ResetDriverState();
-  InitServiceTables(Blade.Firmware.ImageHandle(), Blade.Firmware.SystemTable());
-  MailboxCheckResult Result = Checker(Device, FruId).Run();
-  ResetDriverState();
-  return Result;
+  // The reference has a sandbox of its own, so it comes first.
+  nlohmann::ordered_json Reference = BuildCommandReference();
+  const DriverSandbox Sandbox;
+  return Checker(Device, FruId, std::move(Reference)).Run();
 }
 
 std::string DescribeCheck(const MailboxCheckResult& R) {
@@ -687,6 +685,14 @@ nlohmann::ordered_json CheckToJson(const MailboxCheckResult& R) {
       Routes.push_back({{"executor", Route.Executor}, {"outcome", Route.Outcome}});
     }
     Entry["routes"] = Routes;
+    Json Deliveries = Json::array();
+    for (const AdapterDelivery& D : C.Deliveries) {
+      Json Delivery = {{"vendor", D.Vendor == 0 ? std::string("other") : HexNumber(D.Vendor, 4)},
+                       {"row", D.Row}};
+      PutCommandText(Delivery, D.Text);
+      Deliveries.push_back(Delivery);
+    }
+    Entry["deliveries"] = Deliveries;
     Entry["findings"] = FindingsJson(C.Findings);
     Commands.push_back(Entry);
   }

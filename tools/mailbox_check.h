@@ -1,9 +1,9 @@
 // The mailbox check of bladecfg-mailbox: a FRU device image read the way the driver reads it
 // (header search, 16-byte requests, 16-bit offsets, at most 32 commands a list), every command
 // classified by the driver's own matching functions and tables (the platform pass's keyword
-// lookup, the adapter run's rewriting for each adapter position and vendor), and what will fail:
-// texts the host refuses, unknown keywords, over-long lists, result records that land on the lists,
-// offsets that wrap.
+// lookup, the adapter run's rewriting for each adapter position and vendor, and its stop after a
+// list that holds a 33rd command), and what will fail: texts the host refuses, unknown keywords,
+// over-long lists, result records that land on the lists, offsets that wrap.
 #pragma once
 
 #include <cstdint>
@@ -32,18 +32,28 @@ struct CommandRoute {
   std::string Outcome;
 };
 
+// What one adapter position receives of a command, for one of the vendors the check tries.
+struct AdapterDelivery {
+  UINT16 Vendor; // 0x8086, 0x14E4, or 0 for every other vendor
+  UINT8 Row;     // of the AdapterSlotTable
+  std::string Text;
+};
+
 struct CheckedCommand {
   UINT8 List = 0;
   UINT8 Index = 0;
   UINT16 Offset = 0;
   UINT16 Id = 0;
   std::string Text;
-  bool Runs = true; // false for the 33rd and later commands of a list
+  // False for what no executor runs: the 33rd and later commands of a list, and every command of a
+  // list that no executor reaches.
+  bool Runs = true;
   // "platform keyword", "unknown platform keyword", "platform setting in an adapter list",
   // "adapter port command", "not recognised".
   std::string Kind;
   std::string Detail; // the keyword and its code, or the port
   std::vector<CommandRoute> Routes;
+  std::vector<AdapterDelivery> Deliveries; // in row order for each vendor
   std::vector<CheckFinding> Findings;
 };
 

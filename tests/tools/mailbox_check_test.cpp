@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mailbox_format/mailbox_image.h"
+#include "sim/blade.h"
 #include "tools/mailbox_check.h"
 
 namespace {
@@ -230,6 +231,76 @@ TEST(MailboxCheck, WarnsAboutIdsThatNameTwoCommands) {
   const auto R = tools::CheckMailbox(Image(M), 4);
   EXPECT_NE(AllFindings(R, CheckLevel::Warning).find("id 0x0001 names command 0 of list 1"),
             std::string::npos);
+}
+
+// The texts the check says the adapter of Row of Vendor (0: any other vendor) receives, in order.
+std::vector<std::string> Delivered(const tools::MailboxCheckResult& R, UINT16 Vendor, UINT8 Row) {
+  std::vector<std::string> Texts;
+  for (const tools::CheckedCommand& C : R.Commands) {
+    for (const tools::AdapterDelivery& D : C.Deliveries) {
+      if (D.Vendor == Vendor && D.Row == Row) {
+        Texts.push_back(D.Text);
+      }
+    }
+  }
+  return Texts;
+}
+
+// What the adapter at Function behind bridge 00:02.0, alone in a blade, receives at its arrival
+// from the mailbox in FRU device 4; vendors with a pending mask have its bit pending.
+std::vector<std::string> Received(const std::vector<uint8_t>& Device, UINT16 Vendor,
+                                  UINT8 Function) {
+  sim::Blade Blade;
+  Blade.Pci.Bridge("00:02.0", 0x02);
+  Blade.Pci.Function(sim::PciAddress(0x02, 0, Function), Vendor, 0x1000);
+  Blade.Bmc.AddFruDevice(1, 4096);
+  Blade.Bmc.AddFruDevice(4, Device.size());
+  Blade.Bmc.WriteFru(4, 0, Device);
+  const sim::VariableSpec& V = sim::vars::TalBladeData;
+  std::vector<uint8_t> Data(V.Size, 0);
+  const size_t MaskField = Vendor == 0x8086 ? 188 : 172;    // PendingMask8086, PendingMask14E4
+  Data[MaskField] = static_cast<uint8_t>(0x04 << Function); // rows 2 to 5
+  Blade.Firmware.Variables.Create(V.Name, V.Guid, V.Attributes, Data);
+  sim::AdapterDriver& Driver = Blade.Adapters.Add();
+  Blade.LoadDriver();
+  Blade.StartAdapter(Driver, sim::PciAddress(0x02, 0, Function));
+  return Driver.Texts();
+}
+
+// The rewriting the check calls is the adapter run's own: every position of FRU device 4 receives,
+// for each vendor, what the check says, also past a list that holds a 33rd command.
+TEST(MailboxCheck, SaysWhatTheAdapterRunSends) {
+  mf::MailboxImage Mixed;
+  Mixed.Lists[0] =
+      List({"SET NETPORT1 OEMTAL_BOOTENABLE=ENABLE", "SET N2 OEMQX_BOOTENABLE=DISABLE",
+            "SET B1 OEMTAL_NUMA=ENABLE", "SET NETPORT3 OEMTAL_INITIATORADDRESSORIGIN=4",
+            "HELLO ADAPTER", "SET NETPORT4 OEMTAL_MULTIFUNCTIONMODE=SF"});
+  Mixed.Lists[2] = List(
+      {"SET NETPORT2 OEMTAL_BOOTPRIORITY=DISABLE", "SET N1 OEMTAL_EXPANSIONROMMENU=ENABLE"}, 0x20);
+  mf::MailboxImage Overflowing;
+  Overflowing.Size = 8192;
+  std::vector<std::string> Long;
+  for (int I = 0; I < 33; ++I) {
+    Long.push_back("SET NETPORT" + std::to_string(1 + I % 4) + " OEMTAL_BOOTENABLE=ENABLE");
+  }
+  Overflowing.Lists[0] = List(Long);
+  Overflowing.Lists[1] = List({"SET NETPORT1 OEMTAL_BOOTPRIORITY=DISABLE"}, 0x40);
+
+  for (const mf::MailboxImage* M : {&Mixed, &Overflowing}) {
+    const std::vector<uint8_t> Device = Image(*M);
+    const tools::MailboxCheckResult R = tools::CheckMailbox(Device, 4);
+    for (const UINT16 Vendor : {0x8086, 0x14E4, 0x15B3}) {
+      for (UINT8 Function = 0; Function < 4; ++Function) {
+        SCOPED_TRACE(testing::Message()
+                     << "vendor " << std::hex << Vendor << ", function " << int(Function)
+                     << ", mailbox of " << R.Commands.size() << " commands");
+        const std::vector<std::string> Sent = Received(Device, Vendor, Function);
+        EXPECT_FALSE(Sent.empty());
+        EXPECT_EQ(Delivered(R, Vendor == 0x15B3 ? 0 : Vendor, static_cast<UINT8>(2 + Function)),
+                  Sent);
+      }
+    }
+  }
 }
 
 } // namespace
