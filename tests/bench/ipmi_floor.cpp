@@ -160,15 +160,20 @@ bool BootFloor::List(
   return false;
 }
 
-void BootFloor::PlatformPass(uint8_t Fru, const std::vector<uint8_t>& After) {
-  const uint16_t H = FindHeader(Fru, "header search");
-  if (H == 0) {
-    return;
+bool BootFloor::Begin(uint8_t Fru, const std::string& Search, uint16_t* H, uint16_t* ResultArea) {
+  *H = FindHeader(Fru, Search);
+  if (*H == 0) {
+    return false;
   }
-  Lock(Fru, H);
-  Read(Fru, H + ResultAreaField, 2, "offsets read again under the lock");
-  const uint16_t ResultArea = Be16(Bytes_.at(Fru), H + ResultAreaField);
-  if (ResultArea == 0) {
+  Lock(Fru, *H);
+  Read(Fru, *H + ResultAreaField, 2, "offsets read again under the lock");
+  *ResultArea = Be16(Bytes_.at(Fru), *H + ResultAreaField);
+  return *ResultArea != 0; // without a result area nothing runs, and the mailbox stays locked
+}
+
+void BootFloor::PlatformPass(uint8_t Fru, const std::vector<uint8_t>& After) {
+  uint16_t H = 0, ResultArea = 0;
+  if (!Begin(Fru, "header search", &H, &ResultArea)) {
     return;
   }
   const uint16_t First = ListOffset(Fru, H, 0);
@@ -185,15 +190,9 @@ void BootFloor::PlatformPass(uint8_t Fru, const std::vector<uint8_t>& After) {
 
 void BootFloor::AdapterPass(uint8_t Fru, const std::string& Search,
                             const std::function<bool(const std::string&)>& Takes, uint32_t Answer) {
-  const uint16_t H = FindHeader(Fru, Search);
-  if (H == 0) {
+  uint16_t H = 0, ResultArea = 0;
+  if (!Begin(Fru, Search, &H, &ResultArea)) {
     return;
-  }
-  Lock(Fru, H);
-  Read(Fru, H + ResultAreaField, 2, "offsets read again under the lock");
-  const uint16_t ResultArea = Be16(Bytes_.at(Fru), H + ResultAreaField);
-  if (ResultArea == 0) {
-    return; // nothing runs, and the mailbox stays locked
   }
   const auto Record = [&Takes, Answer](uint16_t Id, const std::string& Text, uint32_t) {
     if (!Takes(Text)) {

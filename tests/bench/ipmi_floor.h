@@ -74,6 +74,9 @@ private:
   void Update(uint8_t Fru, uint32_t Offset, const std::vector<uint8_t>& Wanted,
               const std::string& Purpose);
   void Lock(uint8_t Fru, uint16_t H);
+  // The header search (counted under Search), the lock and the result area offset read under it:
+  // false when the pass runs nothing.
+  bool Begin(uint8_t Fru, const std::string& Search, uint16_t* H, uint16_t* ResultArea);
   uint16_t ListOffset(uint8_t Fru, uint16_t H, uint8_t List);
   // The commands of one list from P; Record gives a command's result record bytes, or nothing
   // when the command gets none. False when the list holds a 33rd command.
