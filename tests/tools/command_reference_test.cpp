@@ -131,9 +131,17 @@ struct PositionBlade {
   PositionBlade(const Json& P, UINT16 Vendor, const std::vector<uint8_t>& TalBladeData,
                 const std::vector<mailbox_format::MailboxCommand>& Commands)
       : At(Bridges.at(P["bridge"]), 0, P["function"].get<UINT8>()) {
-    Blade.Pci.Bridge(sim::PciAddress(P["bridge"].get<std::string>().c_str()),
-                     Bridges.at(P["bridge"]));
-    Blade.Pci.Function(At, Vendor, 0x1000);
+    // A root port or function that is not function 0 of its device needs function 0 beside it,
+    // as on the blade: without it the device is not there.
+    const std::string Bridge = P["bridge"];
+    if (Bridge.back() != '0') {
+      const std::string PortZero = Bridge.substr(0, Bridge.size() - 1) + "0";
+      Blade.Pci.Bridge(sim::PciAddress(PortZero.c_str()), Bridges.at(PortZero));
+    }
+    Blade.Pci.Bridge(sim::PciAddress(Bridge.c_str()), Bridges.at(Bridge));
+    for (UINT8 F = 0; F <= At.Function; ++F) {
+      Blade.Pci.Function(sim::PciAddress(At.Bus, At.Device, F), Vendor, 0x1000);
+    }
     Blade.Bmc.AddFruDevice(1, 4096);
     const UINT8 Fru = P["fru_id"];
     if (Fru != 1) {

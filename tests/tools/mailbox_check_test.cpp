@@ -252,7 +252,10 @@ std::vector<std::string> Received(const std::vector<uint8_t>& Device, UINT16 Ven
                                   UINT8 Function) {
   sim::Blade Blade;
   Blade.Pci.Bridge("00:02.0", 0x02);
-  Blade.Pci.Function(sim::PciAddress(0x02, 0, Function), Vendor, 0x1000);
+  // The adapter's device has every function up to Function: without function 0 it is not there.
+  for (UINT8 F = 0; F <= Function; ++F) {
+    Blade.Pci.Function(sim::PciAddress(0x02, 0, F), Vendor, 0x1000);
+  }
   Blade.Bmc.AddFruDevice(1, 4096);
   Blade.Bmc.AddFruDevice(4, Device.size());
   Blade.Bmc.WriteFru(4, 0, Device);
