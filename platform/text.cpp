@@ -35,15 +35,17 @@ UINT16 TextLength(const CHAR8* Text) {
 }
 
 BOOLEAN TextStartsWith(const CHAR8* Text, const CHAR8* Pattern, UINT16* MatchedLength) {
-  const UINT16 Length = TextLength(Pattern);
-  for (UINT16 I = 0; I < Length; ++I) {
-    // A shorter text fails at its own NUL, so nothing past it is read.
-    if (!SameLetter(Byte(Text[I]), Byte(Pattern[I]))) {
+  // One walk along the pattern that stops at the first difference: a keyword lookup tries many
+  // patterns, and most differ within their first characters. A shorter text fails at its own
+  // NUL, so nothing past it is read.
+  UINTN Length = 0;
+  for (; Length < TextBufferSize && Pattern[Length] != 0; ++Length) {
+    if (!SameLetter(Byte(Text[Length]), Byte(Pattern[Length]))) {
       *MatchedLength = 0;
       return FALSE;
     }
   }
-  *MatchedLength = Length;
+  *MatchedLength = static_cast<UINT16>(Length);
   return TRUE;
 }
 

@@ -93,6 +93,7 @@ void Blade::Boot() {
     }
   }
   Pci.StartBoot();
+  Bmc.StartBoot();
 }
 
 bool Blade::BootStillRunning(const char* What) {

@@ -1,5 +1,5 @@
-// The IPMI transport of the simulated BMC: tracing, injected answers, and how an answer reaches
-// the caller's response buffer.
+// The IPMI transport of the simulated BMC: tracing, misbehaviours, and how an answer reaches the
+// caller's response buffer.
 #include "sim/bmc.h"
 
 #include <algorithm>
@@ -19,21 +19,36 @@ bool IsFruRequest(UINT8 NetFn, UINT8 Cmd) {
           Cmd == ipmi::CmdWriteFruData);
 }
 
-bool Matches(const RequestMatch& M, UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request) {
-  if ((M.NetFn && *M.NetFn != NetFn) || (M.Cmd && *M.Cmd != Cmd)) {
+bool Matches(const RequestMatch& M, const IpmiRequest& R) {
+  if ((M.NetFn && *M.NetFn != R.NetFn) || (M.Cmd && *M.Cmd != R.Cmd) ||
+      (M.Number && *M.Number != R.Number)) {
     return false;
   }
-  if (M.FruId && (!IsFruRequest(NetFn, Cmd) || Request.empty() || Request[0] != *M.FruId)) {
+  const std::vector<uint8_t>& Request = R.Data;
+  if (M.FruId && (!IsFruRequest(R.NetFn, R.Cmd) || Request.empty() || Request[0] != *M.FruId)) {
     return false;
   }
   if (M.Offset) {
-    const bool HasOffset =
-        IsFruRequest(NetFn, Cmd) && Cmd != ipmi::CmdGetFruInventoryAreaInfo && Request.size() >= 3;
+    const bool HasOffset = IsFruRequest(R.NetFn, R.Cmd) &&
+                           R.Cmd != ipmi::CmdGetFruInventoryAreaInfo && Request.size() >= 3;
     if (!HasOffset || (Request[1] | (Request[2] << 8)) != *M.Offset) {
       return false;
     }
   }
   return true;
+}
+
+// Only a Read FRU Data answer has a count byte and data to get wrong, only a write can go unstored.
+bool FaultFits(FruAnswerFault Fault, const IpmiRequest& R) {
+  const bool Storage = R.NetFn == ipmi::NetFnStorage;
+  switch (Fault) {
+  case FruAnswerFault::LongerThanBuffer:
+    return true;
+  case FruAnswerFault::WriteNotStored:
+    return Storage && R.Cmd == ipmi::CmdWriteFruData;
+  default:
+    return Storage && R.Cmd == ipmi::CmdReadFruData;
+  }
 }
 
 // Out is a Read FRU Data answer: the count byte, then the data.
@@ -49,6 +64,14 @@ void Distort(FruAnswerFault Fault, const std::vector<uint8_t>& Request, std::vec
   case FruAnswerFault::CountAboveRequest:
     Out[0] = static_cast<uint8_t>(std::min<int>(Request[3] + 1, 0xFF));
     return;
+  case FruAnswerFault::DifferentData:
+    for (size_t I = 1; I < Out.size(); ++I) {
+      Out[I] = static_cast<uint8_t>(~Out[I]);
+    }
+    return;
+  case FruAnswerFault::LongerThanBuffer:
+  case FruAnswerFault::WriteNotStored:
+    return; // handled where the answer is delivered and where the write is stored
   }
 }
 
@@ -58,6 +81,46 @@ Bmc::Bmc(VirtualClock& Clock) : Clock_(Clock) {
   Protocol_.Iface.Reserved = nullptr;
   Protocol_.Iface.SendIpmiCommand = SendThunk;
   Protocol_.Owner = this;
+  // A platform pass of 32 commands sends about 200 requests.
+  Sent_.reserve(256);
+  SentBytes_.reserve(256 * 24);
+}
+
+void Bmc::Record(const IpmiRequest& R) {
+  Sent_.push_back(SentRequest{R.Time, R.Number, R.NetFn, R.Lun, R.Cmd, R.ResponseCapacity,
+                              R.CompletionCode, 0, R.Status, SentBytes_.size(), R.Data.size(), 0,
+                              0});
+  SentBytes_.insert(SentBytes_.end(), R.Data.begin(), R.Data.end());
+}
+
+void Bmc::RecordAnswer(const IpmiRequest& R) {
+  SentRequest& S = Sent_.back();
+  S.Status = R.Status;
+  S.CompletionCode = R.CompletionCode;
+  S.ResponseSize = R.ResponseSize;
+  S.ResponseAt = SentBytes_.size();
+  S.ResponseBytes = R.Response.size();
+  SentBytes_.insert(SentBytes_.end(), R.Response.begin(), R.Response.end());
+}
+
+const std::vector<IpmiRequest>& Bmc::Trace() const {
+  for (size_t I = Trace_.size(); I < Sent_.size(); ++I) {
+    const SentRequest& S = Sent_[I];
+    const auto Bytes = SentBytes_.begin();
+    Trace_.push_back(IpmiRequest{
+        S.Time, S.NetFn, S.Lun, S.Cmd,
+        std::vector<uint8_t>(Bytes + S.RequestAt, Bytes + S.RequestAt + S.RequestSize),
+        S.ResponseCapacity, S.Status, S.CompletionCode,
+        std::vector<uint8_t>(Bytes + S.ResponseAt, Bytes + S.ResponseAt + S.ResponseBytes),
+        S.Number, S.ResponseSize});
+  }
+  return Trace_;
+}
+
+void Bmc::ClearTrace() {
+  Sent_.clear();
+  SentBytes_.clear();
+  Trace_.clear();
 }
 
 EFI_STATUS EFIAPI Bmc::SendThunk(IPMI_TRANSPORT_PROTOCOL* This, UINT8 NetFn, UINT8 Lun, UINT8 Cmd,
@@ -73,21 +136,26 @@ EFI_STATUS EFIAPI Bmc::SendThunk(IPMI_TRANSPORT_PROTOCOL* This, UINT8 NetFn, UIN
 
 void Bmc::InjectCompletion(UINT8 Code, int Times, const RequestMatch& Match) {
   Injections_.push_back(
-      Injection{Match, Injection::CompletionCode, Code, EFI_SUCCESS, FruAnswerFault{}, Times});
+      Injection{Match, Injection::CompletionCode, Code, EFI_SUCCESS, FruAnswerFault{}, 0, Times});
 }
 
 void Bmc::InjectStatus(EFI_STATUS Status, int Times, const RequestMatch& Match) {
   Injections_.push_back(
-      Injection{Match, Injection::TransportStatus, 0, Status, FruAnswerFault{}, Times});
+      Injection{Match, Injection::TransportStatus, 0, Status, FruAnswerFault{}, 0, Times});
 }
 
 void Bmc::InjectFruAnswerFault(FruAnswerFault Fault, int Times, const RequestMatch& Match) {
-  Injections_.push_back(Injection{Match, Injection::FaultyFruAnswer, 0, EFI_SUCCESS, Fault, Times});
+  Injections_.push_back(Injection{Match, Injection::FaultyAnswer, 0, EFI_SUCCESS, Fault, 0, Times});
+}
+
+void Bmc::InjectDelay(uint64_t Microseconds, int Times, const RequestMatch& Match) {
+  Injections_.push_back(
+      Injection{Match, Injection::Delay, 0, EFI_SUCCESS, FruAnswerFault{}, Microseconds, Times});
 }
 
 std::vector<IpmiRequest> Bmc::Requests(UINT8 NetFn, UINT8 Cmd) const {
   std::vector<IpmiRequest> Found;
-  for (const auto& R : Trace_) {
+  for (const auto& R : Trace()) {
     if (R.NetFn == NetFn && R.Cmd == Cmd) {
       Found.push_back(R);
     }
@@ -95,20 +163,55 @@ std::vector<IpmiRequest> Bmc::Requests(UINT8 NetFn, UINT8 Cmd) const {
   return Found;
 }
 
-Bmc::Injection* Bmc::FindInjection(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request) {
-  const bool FruRead = NetFn == ipmi::NetFnStorage && Cmd == ipmi::CmdReadFruData;
+bool Bmc::Applies(const RequestMatch& Match, unsigned& Seen, const IpmiRequest& Request) {
+  if (!Matches(Match, Request)) {
+    return false;
+  }
+  if (Seen < Match.Nth) {
+    ++Seen;
+  }
+  return Seen >= Match.Nth;
+}
+
+// Every misbehaviour sees every request, so that each counts its own matches toward Nth; the first
+// one in order that applies and has times left answers.
+Bmc::Injection* Bmc::FindInjection(const IpmiRequest& Request) {
+  Injection* Found = nullptr;
   for (auto& I : Injections_) {
-    if (I.What == Injection::FaultyFruAnswer && !FruRead) {
-      continue; // only a Read FRU Data answer has a count byte to get wrong
+    if (I.What == Injection::Delay ||
+        (I.What == Injection::FaultyAnswer && !FaultFits(I.Fault, Request))) {
+      continue;
     }
-    if (I.Remaining != 0 && Matches(I.Match, NetFn, Cmd, Request)) {
+    if (Applies(I.Match, I.Seen, Request) && I.Remaining != 0 && Found == nullptr) {
+      Found = &I;
+    }
+  }
+  if (Found != nullptr && Found->Remaining > 0) {
+    --Found->Remaining;
+  }
+  return Found;
+}
+
+void Bmc::Wait(const IpmiRequest& Request) {
+  uint64_t Microseconds = RequestCost_;
+  for (auto& I : Injections_) {
+    if (I.What == Injection::Delay && Applies(I.Match, I.Seen, Request) && I.Remaining != 0) {
+      Microseconds += I.Microseconds;
       if (I.Remaining > 0) {
         --I.Remaining;
       }
-      return &I;
     }
   }
-  return nullptr;
+  if (Microseconds != 0) {
+    Clock_.Advance(Microseconds);
+  }
+}
+
+void Bmc::BeforeAnswer(const IpmiRequest& Request) {
+  Wait(Request);
+  ApplyScheduledWrites();
+  ApplyTriggeredWrites(Request);
+  ReactToHost();
 }
 
 UINT8 Bmc::Answer(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request,
@@ -134,52 +237,82 @@ UINT8 Bmc::Answer(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request,
 
 EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UINT8 RequestSize,
                      UINT8* Response, UINT8* ResponseSize) {
-  IpmiRequest R{Clock_.Now(), NetFn, Lun, Cmd, {}, 0, EFI_SUCCESS, ipmi::CompletionOk, {}};
+  IpmiRequest& R = Current_;
+  R.Time = Clock_.Now();
+  R.NetFn = NetFn;
+  R.Lun = Lun;
+  R.Cmd = Cmd;
+  R.Data.clear();
   if (Request != nullptr) {
     R.Data.assign(Request, Request + RequestSize);
   }
   R.ResponseCapacity = ResponseSize != nullptr ? *ResponseSize : 0;
+  R.Status = EFI_TIMEOUT; // until an answer comes
+  R.CompletionCode = ipmi::CompletionOk;
+  R.Response.clear();
+  R.Number = ++BootRequests_;
+  R.ResponseSize = 0;
+  Record(R);
   if (ResponseSize == nullptr || (RequestSize != 0 && Request == nullptr) ||
       (R.ResponseCapacity != 0 && Response == nullptr)) {
     R.Status = EFI_INVALID_PARAMETER;
-    Trace_.push_back(R);
+    RecordAnswer(R);
     return R.Status;
   }
 
-  ApplyScheduledWrites();
-  std::vector<uint8_t> Out;
-  Injection* I = FindInjection(NetFn, Cmd, R.Data);
+  BeforeAnswer(R);
+  R.Status = EFI_SUCCESS;
+  Injection* I = FindInjection(R);
   if (I != nullptr && I->What == Injection::TransportStatus) {
     // No answer at all: the FRU is not touched.
     *ResponseSize = 0;
     R.Status = I->Status;
-    Trace_.push_back(R);
+    RecordAnswer(R);
     return R.Status;
   }
+  Answer_.clear();
+  const bool Faulty = I != nullptr && I->What == Injection::FaultyAnswer;
   if (I != nullptr && I->What == Injection::CompletionCode) {
     R.CompletionCode = I->Code; // stands in for the BMC's answer: the FRU is not touched
+  } else if (Faulty && I->Fault == FruAnswerFault::WriteNotStored) {
+    R.CompletionCode = WriteFruData(R.Data, Answer_, /*Store=*/false);
   } else {
-    R.CompletionCode = Answer(NetFn, Cmd, R.Data, Out);
-    if (I != nullptr && R.CompletionCode == ipmi::CompletionOk) {
-      Distort(I->Fault, R.Data, Out);
+    R.CompletionCode = Answer(NetFn, Cmd, R.Data, Answer_);
+    if (Faulty && R.CompletionCode == ipmi::CompletionOk) {
+      Distort(I->Fault, R.Data, Answer_);
     }
   }
-  if (R.CompletionCode == ipmi::CompletionOk && Out.size() > R.ResponseCapacity) {
-    R.CompletionCode = ipmi::CompletionCannotReturnCount;
-  }
+  const EFI_STATUS Status =
+      Deliver(R, Faulty && I->Fault == FruAnswerFault::LongerThanBuffer, Response, ResponseSize);
+  RecordAnswer(R);
+  return Status;
+}
 
-  if (R.CompletionCode != ipmi::CompletionOk) {
-    // The code goes into byte 0 only when there is room for it.
-    R.Response.assign(R.ResponseCapacity >= 1 ? 1 : 0, R.CompletionCode);
-    R.Status = EFI_DEVICE_ERROR;
+EFI_STATUS Bmc::Deliver(IpmiRequest& R, bool LongerThanBuffer, UINT8* Response,
+                        UINT8* ResponseSize) {
+  size_t Reported = 0;
+  if (R.CompletionCode == ipmi::CompletionOk && LongerThanBuffer) {
+    // The answer runs one byte past the buffer: the buffer is filled, the whole size reported.
+    Answer_.resize(std::max<size_t>(Answer_.size(), R.ResponseCapacity + 1u), 0);
+    R.Response.assign(Answer_.begin(), Answer_.begin() + R.ResponseCapacity);
+    Reported = std::min<size_t>(Answer_.size(), 0xFF);
   } else {
-    R.Response = Out;
+    if (R.CompletionCode == ipmi::CompletionOk && Answer_.size() > R.ResponseCapacity) {
+      R.CompletionCode = ipmi::CompletionCannotReturnCount;
+    }
+    if (R.CompletionCode != ipmi::CompletionOk) {
+      // The code goes into byte 0 only when there is room for it.
+      R.Response.assign(R.ResponseCapacity >= 1 ? 1 : 0, R.CompletionCode);
+      R.Status = EFI_DEVICE_ERROR;
+    } else {
+      R.Response = Answer_;
+    }
+    Reported = R.Response.size();
   }
   if (!R.Response.empty()) {
     std::memcpy(Response, R.Response.data(), R.Response.size());
   }
-  *ResponseSize = static_cast<UINT8>(R.Response.size());
-  Trace_.push_back(R);
+  *ResponseSize = R.ResponseSize = static_cast<UINT8>(Reported);
   return R.Status;
 }
 

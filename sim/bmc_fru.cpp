@@ -1,10 +1,9 @@
-// The BMC's FRU devices: Read and Write FRU Data, and the writes the BMC makes on its own as
-// virtual time passes (its side of the mailbox lock).
+// The BMC's FRU devices: Read and Write FRU Data, and the writes the BMC makes on its own, as
+// virtual time passes or between two requests.
 #include <algorithm>
 #include <map>
 #include <string>
 
-#include "mailbox_format/layout.h"
 #include "sim/bmc.h"
 #include "sim/firmware.h"
 #include "sim/problems.h"
@@ -35,6 +34,14 @@ void Bmc::AddFruDevice(UINT8 FruId, size_t Size, UINT8 Fill) {
 
 bool Bmc::HasFruDevice(UINT8 FruId) const {
   return Frus_.count(FruId) != 0;
+}
+
+std::vector<UINT8> Bmc::FruIds() const {
+  std::vector<UINT8> Ids;
+  for (const auto& Device : Frus_) {
+    Ids.push_back(Device.first);
+  }
+  return Ids;
 }
 
 std::vector<uint8_t>& Bmc::Fru(UINT8 FruId) {
@@ -85,12 +92,9 @@ void Bmc::ScheduleFruWrite(UINT8 FruId, UINT16 Offset, UINT8 Value, uint64_t At)
   Scheduled_.insert(Later, ScheduledFruWrite{At, FruId, Offset, Value});
 }
 
-void Bmc::HoldMailboxLock(UINT8 FruId, UINT16 HeaderOffset, uint64_t Until) {
-  WriteFru(FruId, HeaderOffset + mailbox_format::BmcLockFlagOffset, {1});
-  WriteFru(FruId, HeaderOffset + mailbox_format::LockTurnOffset, {1});
-  if (Until != UINT64_MAX) {
-    ScheduleFruWrite(FruId, HeaderOffset + mailbox_format::BmcLockFlagOffset, 0, Until);
-  }
+void Bmc::ScheduleFruWriteBefore(const RequestMatch& Before, UINT8 FruId, UINT16 Offset,
+                                 std::vector<uint8_t> Bytes) {
+  Triggered_.push_back(TriggeredWrite{Before, FruId, Offset, std::move(Bytes)});
 }
 
 void Bmc::ApplyScheduledWrites() {
@@ -105,6 +109,17 @@ void Bmc::ApplyScheduledWrites() {
     It->second[Due->Offset] = Due->Value;
   }
   Scheduled_.erase(Scheduled_.begin(), Due);
+}
+
+void Bmc::ApplyTriggeredWrites(const IpmiRequest& Request) {
+  for (auto It = Triggered_.begin(); It != Triggered_.end();) {
+    if (!Applies(It->Before, It->Seen, Request)) {
+      ++It;
+      continue;
+    }
+    WriteFru(It->FruId, It->Offset, It->Bytes);
+    It = Triggered_.erase(It);
+  }
 }
 
 UINT8 Bmc::FruInventoryInfo(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out) {
@@ -135,7 +150,8 @@ UINT8 Bmc::ReadFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t>
   return ipmi::CompletionOk;
 }
 
-UINT8 Bmc::WriteFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out) {
+UINT8 Bmc::WriteFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t>& Out,
+                        bool Store) {
   if (Request.size() < 3) {
     return ipmi::CompletionBadLength;
   }
@@ -145,7 +161,9 @@ UINT8 Bmc::WriteFruData(const std::vector<uint8_t>& Request, std::vector<uint8_t
     return Code;
   }
   const size_t Count = std::min(Request.size() - 3, Device->size() - Offset);
-  std::copy(Request.begin() + 3, Request.begin() + 3 + Count, Device->begin() + Offset);
+  if (Store) {
+    std::copy(Request.begin() + 3, Request.begin() + 3 + Count, Device->begin() + Offset);
+  }
   Out.push_back(static_cast<uint8_t>(Count));
   return ipmi::CompletionOk;
 }

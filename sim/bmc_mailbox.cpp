@@ -7,10 +7,7 @@ namespace sim {
 namespace mf = mailbox_format;
 
 mf::MailboxLayout WriteMailbox(Bmc& Bmc, UINT8 FruId, const mf::MailboxImage& Image) {
-  std::vector<uint8_t> Device = Bmc.ReadFru(FruId, 0, Bmc.Fru(FruId).size());
-  const mf::MailboxLayout Layout = mf::WriteMailboxInto(Device, Image);
-  Bmc.WriteFru(FruId, 0, Device);
-  return Layout;
+  return mf::WriteMailboxInto(Bmc.Fru(FruId), Image);
 }
 
 mf::MailboxLayout WriteMailbox(Bmc& Bmc, UINT8 FruId, const MailboxContents& Contents) {

@@ -43,6 +43,19 @@ private:
   uint64_t Watchdog_ = 3600ull * 1000 * 1000;
 };
 
+// Failures armed for the Nth call from now of one service.
+class NthCallFailures {
+public:
+  void Arm(unsigned Nth, EFI_STATUS Status);
+  // Counts a call; the status it must fail with, if one was armed for it.
+  std::optional<EFI_STATUS> NextCall();
+  uint64_t Calls() const { return Calls_; }
+
+private:
+  uint64_t Calls_ = 0;
+  std::map<uint64_t, EFI_STATUS> Armed_;
+};
+
 class Pool {
 public:
   Pool() = default;
@@ -57,18 +70,19 @@ public:
   // The Nth allocation from now (1 = the next) fails with Status.
   void FailAllocation(unsigned Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES);
   size_t LiveCount() const { return Live_.size(); }
-  uint64_t TotalAllocations() const { return Total_; }
+  uint64_t TotalAllocations() const { return Failures_.Calls(); }
   // Reports every live allocation as a leak, frees it, and returns how many there were.
   size_t ReportLeaks(const char* When);
 
 private:
   struct Block {
+    void* Buffer;
     size_t Size;
     uint64_t Number; // which allocation it was, to tell leaks apart
   };
-  std::map<void*, Block> Live_;
-  std::map<uint64_t, EFI_STATUS> Failures_; // allocation number -> status
-  uint64_t Total_ = 0;                      // allocations asked for, failed ones included
+  // The driver holds a few buffers at a time: a list searched from the newest is quickest.
+  std::vector<Block> Live_;
+  NthCallFailures Failures_; // counts every allocation asked for, failed ones included
 };
 
 struct VariableWrite {
@@ -79,8 +93,12 @@ struct VariableWrite {
   EFI_STATUS Result;
 };
 
+// Which variable service calls an injected failure counts.
+enum class VariableAccess { Any, Read, Write };
+
 class VariableStore {
 public:
+  VariableStore() { Writes_.reserve(64); } // a platform pass writes about one per command
   // Test and platform set-up; not recorded as writes.
   void Create(const std::u16string& Name, const EFI_GUID& Guid, UINT32 Attributes,
               std::vector<uint8_t> Data);
@@ -89,17 +107,24 @@ public:
   std::optional<std::vector<uint8_t>> Value(const std::u16string& Name, const EFI_GUID& Guid) const;
   UINT32 Attributes(const std::u16string& Name, const EFI_GUID& Guid) const;
 
-  // Failure injection: the next Times reads (or writes) of that variable fail with Status; a
-  // negative Times fails every one. After lets that many calls through first.
+  // Failure injection: Times reads (or writes) of that variable fail with Status, after After
+  // calls let through (0: from the next on); a negative Times fails every one from there.
+  // FailGet(Name, Guid, Status, 1, 2) fails the third read from now and no other.
   void FailGet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status, int Times = -1,
                unsigned After = 0);
   void FailSet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status, int Times = -1,
                unsigned After = 0);
+  // The Nth variable service call from now (1 = the next) of Kind, whatever variable it names,
+  // fails with Status.
+  void FailAccess(unsigned Nth, EFI_STATUS Status, VariableAccess Kind = VariableAccess::Any);
 
   // Every SetVariable call, in order, with its result.
   const std::vector<VariableWrite>& Writes() const { return Writes_; }
   size_t WriteCount(const std::u16string& Name, const EFI_GUID& Guid) const;
   size_t ReadCount(const std::u16string& Name, const EFI_GUID& Guid) const;
+  // GetVariable and SetVariable calls so far, valid or not.
+  uint64_t ReadCalls() const { return ReadFailures_.Calls(); }
+  uint64_t WriteCalls() const { return WriteFailures_.Calls(); }
 
   // A power cycle: variables without EFI_VARIABLE_NON_VOLATILE are gone.
   void DropVolatile();
@@ -112,25 +137,29 @@ public:
                  const void* Data);
 
 private:
-  struct Key {
-    std::u16string Name;
-    std::string Guid; // the 16 raw bytes
-    bool operator<(const Key& O) const;
-  };
-  struct Entry {
-    UINT32 Attributes;
-    std::vector<uint8_t> Data;
-  };
   struct Failure {
     EFI_STATUS Status;
-    int Times;
-    unsigned After;
+    int Times;      // negative: for ever
+    unsigned After; // calls still to let through before the first failure
   };
-  static Key MakeKey(const std::u16string& Name, const EFI_GUID& Guid);
-  EFI_STATUS Store(const Key& K, UINT32 Attributes, const std::vector<uint8_t>& Data);
-  std::map<Key, Entry> Vars_;
-  std::map<Key, Failure> GetFailures_, SetFailures_;
-  std::map<Key, size_t> Reads_;
+  // One name under one vendor GUID, as it stands: there or not, how often it was read, the failures
+  // armed for it. A blade knows a handful of variables, so a list is the quickest to search.
+  struct Slot {
+    std::u16string Name;
+    EFI_GUID Guid;
+    bool Present = false;
+    UINT32 Attributes = 0;
+    std::vector<uint8_t> Data;
+    size_t Reads = 0;
+    std::optional<Failure> GetFailure, SetFailure;
+  };
+  const Slot* Find(const CHAR16* Name, const EFI_GUID& Guid) const;
+  Slot& SlotFor(const CHAR16* Name, const EFI_GUID& Guid);
+  static bool TakeFailure(std::optional<Failure>& Armed, EFI_STATUS* Status);
+  std::optional<EFI_STATUS> AccessFailure(VariableAccess Kind);
+  EFI_STATUS Store(Slot& S, UINT32 Attributes, const std::vector<uint8_t>& Data);
+  std::vector<Slot> Slots_;
+  NthCallFailures AnyFailures_, ReadFailures_, WriteFailures_;
   std::vector<VariableWrite> Writes_;
 };
 

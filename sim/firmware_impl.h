@@ -22,18 +22,6 @@ template <typename... Args> void SetUnsupported(EFI_STATUS(EFIAPI*& Slot)(Args..
   Slot = Unsupported<Args...>;
 }
 
-// Failures armed for the Nth call from now of one service.
-class NthCallFailures {
-public:
-  void Arm(unsigned Nth, EFI_STATUS Status);
-  // Counts a call; the status it must fail with, if one was armed for it.
-  std::optional<EFI_STATUS> NextCall();
-
-private:
-  uint64_t Calls_ = 0;
-  std::map<uint64_t, EFI_STATUS> Armed_;
-};
-
 struct EventRecord {
   UINT32 Type;
   EFI_TPL Tpl;
@@ -123,6 +111,8 @@ struct Firmware::Impl {
   EFI_STATUS Search(EFI_LOCATE_SEARCH_TYPE Search, const EFI_GUID* Guid, void* Key,
                     std::vector<EFI_HANDLE>& Found, bool Consume);
   std::vector<EFI_HANDLE> HandlesInInstallOrder(const EFI_GUID& Guid) const;
+  // The interface installed first of those with Guid, or null.
+  InterfaceRecord* FirstInstalled(const EFI_GUID& Guid) const;
 
   // Runtime services.
   [[noreturn]] void ResetSystem(EFI_RESET_TYPE Type, EFI_STATUS Status);

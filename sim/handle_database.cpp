@@ -143,6 +143,17 @@ std::vector<EFI_HANDLE> Firmware::Impl::HandlesInInstallOrder(const EFI_GUID& Gu
   return Found;
 }
 
+InterfaceRecord* Firmware::Impl::FirstInstalled(const EFI_GUID& Guid) const {
+  InterfaceRecord* First = nullptr;
+  for (const auto& H : Handles) {
+    InterfaceRecord* P = FindInterface(*H, Guid);
+    if (P != nullptr && (First == nullptr || P->InstallOrder < First->InstallOrder)) {
+      First = P;
+    }
+  }
+  return First;
+}
+
 EFI_STATUS Firmware::Impl::Search(EFI_LOCATE_SEARCH_TYPE SearchType, const EFI_GUID* Guid,
                                   void* Key, std::vector<EFI_HANDLE>& Found, bool Consume) {
   switch (SearchType) {
@@ -252,23 +263,20 @@ EFI_STATUS Firmware::Impl::LocateProtocol(const EFI_GUID* Guid, void* Key, void*
     Call.Result = EFI_INVALID_PARAMETER;
   } else {
     *Interface = nullptr;
-    std::vector<EFI_HANDLE> Found;
+    InterfaceRecord* P = nullptr;
     if (Key != nullptr) {
       // With a registration: the next handle it has not handed out yet.
-      Call.Result = FindRegistration(Key) != nullptr
-                        ? Search(ByRegisterNotify, Guid, Key, Found, true)
-                        : EFI_NOT_FOUND;
+      std::vector<EFI_HANDLE> Found;
+      if (FindRegistration(Key) != nullptr &&
+          Search(ByRegisterNotify, Guid, Key, Found, true) == EFI_SUCCESS) {
+        P = FindInterface(*static_cast<HandleRecord*>(Found.front()), *Guid);
+      }
     } else {
-      Found = HandlesInInstallOrder(*Guid);
-      Call.Result = Found.empty() ? EFI_NOT_FOUND : EFI_SUCCESS;
+      P = FirstInstalled(*Guid);
     }
-    InterfaceRecord* P = Call.Result == EFI_SUCCESS
-                             ? FindInterface(*static_cast<HandleRecord*>(Found.front()), *Guid)
-                             : nullptr;
+    Call.Result = P != nullptr ? EFI_SUCCESS : EFI_NOT_FOUND;
     if (P != nullptr) {
       *Interface = P->Interface;
-    } else {
-      Call.Result = EFI_NOT_FOUND;
     }
   }
   Record(Call);

@@ -66,9 +66,12 @@ EFI_STATUS Platform::Query(UINTN Index, UINT64* Value) {
   }
   auto Queued = QueuedInfo_.find(Index);
   if (Queued != QueuedInfo_.end() && !Queued->second.empty()) {
-    *Value = Queued->second.front();
-    Queued->second.erase(Queued->second.begin());
-    return EFI_SUCCESS;
+    const InfoAnswer Answer = Queued->second.front();
+    Queued->second.pop_front();
+    if (!EFI_ERROR(Answer.Status)) {
+      *Value = Answer.Value;
+    }
+    return Answer.Status;
   }
   auto It = Info_.find(Index);
   *Value = It != Info_.end() ? It->second : 0;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <utility>
@@ -72,8 +73,13 @@ public:
 
   // Platform information: unset indexes answer 0; a failing index returns its status.
   void SetInfo(UINTN Index, UINT64 Value) { Info_[Index] = Value; }
-  // One-off answers for the next queries of Index, in order, before SetInfo's value applies again.
-  void QueueInfo(UINTN Index, UINT64 Value) { QueuedInfo_[Index].push_back(Value); }
+  // One-off answers for the next queries of Index, in order, before SetInfo's value applies again:
+  // a value, or a failing status. Answers that change from one query to the next.
+  void QueueInfo(UINTN Index, UINT64 Value) { QueuedInfo_[Index].push_back({EFI_SUCCESS, Value}); }
+  void QueueInfoFailure(UINTN Index, EFI_STATUS Status) {
+    QueuedInfo_[Index].push_back({Status, 0});
+  }
+  // Every query of Index fails with Status (before any queued answer).
   void FailInfo(UINTN Index, EFI_STATUS Status) { InfoFailures_[Index] = Status; }
   const std::vector<UINTN>& InfoQueries() const { return InfoQueries_; }
 
@@ -133,7 +139,11 @@ private:
   PLATFORM_INFO_PROTOCOL PlatformInfo_;
   EFI_STATUS_CODE_RUNTIME_PROTOCOL StatusCode_;
   std::map<UINTN, UINT64> Info_;
-  std::map<UINTN, std::vector<UINT64>> QueuedInfo_;
+  struct InfoAnswer {
+    EFI_STATUS Status;
+    UINT64 Value;
+  };
+  std::map<UINTN, std::deque<InfoAnswer>> QueuedInfo_;
   std::map<UINTN, EFI_STATUS> InfoFailures_;
   std::vector<UINTN> InfoQueries_;
   std::map<UINT16, std::map<uint64_t, UINT32>> Ports_; // port -> (from time -> value)

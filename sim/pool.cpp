@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -8,18 +9,15 @@
 namespace sim {
 
 Pool::~Pool() {
-  for (auto& Live : Live_) {
-    std::free(Live.first);
+  for (const Block& Live : Live_) {
+    std::free(Live.Buffer);
   }
 }
 
 void* Pool::Allocate(size_t Size, EFI_MEMORY_TYPE Type, EFI_STATUS* Status) {
   (void)Type;
-  const uint64_t Number = ++Total_;
-  auto Failure = Failures_.find(Number);
-  if (Failure != Failures_.end()) {
-    *Status = Failure->second;
-    Failures_.erase(Failure);
+  if (auto Injected = Failures_.NextCall()) {
+    *Status = *Injected;
     return nullptr;
   }
   // Each buffer is its own malloc block so that the address sanitizer sees overruns past it.
@@ -28,20 +26,22 @@ void* Pool::Allocate(size_t Size, EFI_MEMORY_TYPE Type, EFI_STATUS* Status) {
     *Status = EFI_OUT_OF_RESOURCES;
     return nullptr;
   }
-  Live_[Buffer] = Block{Size, Number};
+  Live_.push_back(Block{Buffer, Size, Failures_.Calls()});
   *Status = EFI_SUCCESS;
   return Buffer;
 }
 
 EFI_STATUS Pool::Free(void* Buffer) {
-  auto It = Live_.find(Buffer);
-  if (It == Live_.end()) {
+  // Buffers mostly go back newest first.
+  auto It = std::find_if(Live_.rbegin(), Live_.rend(),
+                         [Buffer](const Block& B) { return B.Buffer == Buffer; });
+  if (It == Live_.rend()) {
     ReportProblem("FreePool of " + HexPointer(Buffer) +
                   ", which is not a live pool allocation (double or foreign free)");
     return EFI_INVALID_PARAMETER;
   }
-  std::free(It->first);
-  Live_.erase(It);
+  std::free(Buffer);
+  Live_.erase(std::next(It).base());
   return EFI_SUCCESS;
 }
 
@@ -50,16 +50,15 @@ void Pool::FailAllocation(unsigned Nth, EFI_STATUS Status) {
     ReportProblem("an allocation failure was armed for allocation 0; the next one is 1");
     return;
   }
-  Failures_[Total_ + Nth] = Status;
+  Failures_.Arm(Nth, Status);
 }
 
 size_t Pool::ReportLeaks(const char* When) {
   const size_t Count = Live_.size();
-  for (auto& Live : Live_) {
-    ReportProblem("leak: " + std::to_string(Live.second.Size) + " bytes at " +
-                  HexPointer(Live.first) + " (allocation #" + std::to_string(Live.second.Number) +
-                  ") " + When);
-    std::free(Live.first);
+  for (const Block& Live : Live_) {
+    ReportProblem("leak: " + std::to_string(Live.Size) + " bytes at " + HexPointer(Live.Buffer) +
+                  " (allocation #" + std::to_string(Live.Number) + ") " + When);
+    std::free(Live.Buffer);
   }
   Live_.clear();
   return Count;

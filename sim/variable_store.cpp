@@ -12,72 +12,92 @@ bool ValidName(const CHAR16* Name) {
   return Name != nullptr && Name[0] != 0;
 }
 
-// A status armed for the next call (after the calls to let through), consumed by it.
-template <typename FailureMap, typename K>
-bool TakeFailure(FailureMap& Failures, const K& Key, EFI_STATUS* Status) {
-  auto It = Failures.find(Key);
-  if (It == Failures.end()) {
-    return false;
+bool SameName(const std::u16string& Known, const CHAR16* Name) {
+  size_t I = 0;
+  for (; I < Known.size(); ++I) {
+    if (Known[I] != Name[I]) {
+      return false;
+    }
   }
-  if (It->second.After > 0) {
-    --It->second.After;
-    return false;
-  }
-  *Status = It->second.Status;
-  if (It->second.Times > 0 && --It->second.Times == 0) {
-    Failures.erase(It);
-  }
-  return true;
+  return Name[I] == 0;
 }
 
 } // namespace
 
-bool VariableStore::Key::operator<(const Key& O) const {
-  if (Name != O.Name) {
-    return Name < O.Name;
+const VariableStore::Slot* VariableStore::Find(const CHAR16* Name, const EFI_GUID& Guid) const {
+  for (const Slot& S : Slots_) {
+    if (std::memcmp(&S.Guid, &Guid, sizeof Guid) == 0 && SameName(S.Name, Name)) {
+      return &S;
+    }
   }
-  return Guid < O.Guid;
+  return nullptr;
 }
 
-VariableStore::Key VariableStore::MakeKey(const std::u16string& Name, const EFI_GUID& Guid) {
-  return Key{Name, std::string(reinterpret_cast<const char*>(&Guid), sizeof Guid)};
+VariableStore::Slot& VariableStore::SlotFor(const CHAR16* Name, const EFI_GUID& Guid) {
+  if (const Slot* Found = Find(Name, Guid)) {
+    return const_cast<Slot&>(*Found);
+  }
+  Slots_.emplace_back();
+  Slots_.back().Name = Name;
+  Slots_.back().Guid = Guid;
+  return Slots_.back();
 }
 
 void VariableStore::Create(const std::u16string& Name, const EFI_GUID& Guid, UINT32 Attributes,
                            std::vector<uint8_t> Data) {
-  Vars_[MakeKey(Name, Guid)] = Entry{Attributes, std::move(Data)};
+  Slot& S = SlotFor(Name.c_str(), Guid);
+  S.Present = true;
+  S.Attributes = Attributes;
+  S.Data = std::move(Data);
 }
 
 void VariableStore::Delete(const std::u16string& Name, const EFI_GUID& Guid) {
-  Vars_.erase(MakeKey(Name, Guid));
+  Slot& S = SlotFor(Name.c_str(), Guid);
+  S.Present = false;
+  S.Data.clear();
 }
 
 bool VariableStore::Exists(const std::u16string& Name, const EFI_GUID& Guid) const {
-  return Vars_.count(MakeKey(Name, Guid)) != 0;
+  const Slot* S = Find(Name.c_str(), Guid);
+  return S != nullptr && S->Present;
 }
 
 std::optional<std::vector<uint8_t>> VariableStore::Value(const std::u16string& Name,
                                                          const EFI_GUID& Guid) const {
-  auto It = Vars_.find(MakeKey(Name, Guid));
-  if (It == Vars_.end()) {
+  const Slot* S = Find(Name.c_str(), Guid);
+  if (S == nullptr || !S->Present) {
     return std::nullopt;
   }
-  return It->second.Data;
+  return S->Data;
 }
 
 UINT32 VariableStore::Attributes(const std::u16string& Name, const EFI_GUID& Guid) const {
-  auto It = Vars_.find(MakeKey(Name, Guid));
-  return It == Vars_.end() ? 0 : It->second.Attributes;
+  const Slot* S = Find(Name.c_str(), Guid);
+  return S != nullptr && S->Present ? S->Attributes : 0;
 }
 
 void VariableStore::FailGet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status,
                             int Times, unsigned After) {
-  GetFailures_[MakeKey(Name, Guid)] = Failure{Status, Times, After};
+  SlotFor(Name.c_str(), Guid).GetFailure = Failure{Status, Times, After};
 }
 
 void VariableStore::FailSet(const std::u16string& Name, const EFI_GUID& Guid, EFI_STATUS Status,
                             int Times, unsigned After) {
-  SetFailures_[MakeKey(Name, Guid)] = Failure{Status, Times, After};
+  SlotFor(Name.c_str(), Guid).SetFailure = Failure{Status, Times, After};
+}
+
+void VariableStore::FailAccess(unsigned Nth, EFI_STATUS Status, VariableAccess Kind) {
+  switch (Kind) {
+  case VariableAccess::Any:
+    AnyFailures_.Arm(Nth, Status);
+    return;
+  case VariableAccess::Read:
+    ReadFailures_.Arm(Nth, Status);
+    return;
+  case VariableAccess::Write:
+    WriteFailures_.Arm(Nth, Status);
+    return;
+  }
 }
 
 size_t VariableStore::WriteCount(const std::u16string& Name, const EFI_GUID& Guid) const {
@@ -89,49 +109,80 @@ size_t VariableStore::WriteCount(const std::u16string& Name, const EFI_GUID& Gui
 }
 
 size_t VariableStore::ReadCount(const std::u16string& Name, const EFI_GUID& Guid) const {
-  auto It = Reads_.find(MakeKey(Name, Guid));
-  return It == Reads_.end() ? 0 : It->second;
+  const Slot* S = Find(Name.c_str(), Guid);
+  return S == nullptr ? 0 : S->Reads;
 }
 
 void VariableStore::DropVolatile() {
-  for (auto It = Vars_.begin(); It != Vars_.end();) {
-    It = (It->second.Attributes & EFI_VARIABLE_NON_VOLATILE) != 0 ? std::next(It) : Vars_.erase(It);
+  for (Slot& S : Slots_) {
+    if (S.Present && (S.Attributes & EFI_VARIABLE_NON_VOLATILE) == 0) {
+      S.Present = false;
+      S.Data.clear();
+    }
   }
+}
+
+// A failure armed for this variable and due at this call (after the calls to let through), used
+// up by it.
+bool VariableStore::TakeFailure(std::optional<Failure>& Armed, EFI_STATUS* Status) {
+  if (!Armed) {
+    return false;
+  }
+  if (Armed->After > 0) {
+    --Armed->After;
+    return false;
+  }
+  *Status = Armed->Status;
+  if (Armed->Times > 0 && --Armed->Times == 0) {
+    Armed.reset();
+  }
+  return true;
+}
+
+// Both counters of a call move, whichever of them fails it.
+std::optional<EFI_STATUS> VariableStore::AccessFailure(VariableAccess Kind) {
+  std::optional<EFI_STATUS> Any = AnyFailures_.NextCall();
+  std::optional<EFI_STATUS> OfKind =
+      (Kind == VariableAccess::Read ? ReadFailures_ : WriteFailures_).NextCall();
+  return Any ? Any : OfKind;
 }
 
 EFI_STATUS VariableStore::Get(const CHAR16* Name, const EFI_GUID* Guid, UINT32* Attributes,
                               UINTN* DataSize, void* Data) {
+  const std::optional<EFI_STATUS> Injected = AccessFailure(VariableAccess::Read);
   if (!ValidName(Name) || Guid == nullptr || DataSize == nullptr ||
       (Data == nullptr && *DataSize != 0)) {
     return EFI_INVALID_PARAMETER;
   }
-  const Key K = MakeKey(Name, *Guid);
-  ++Reads_[K];
-  EFI_STATUS Injected;
-  if (TakeFailure(GetFailures_, K, &Injected)) {
-    return Injected;
+  Slot& S = SlotFor(Name, *Guid);
+  ++S.Reads;
+  EFI_STATUS Status;
+  if (TakeFailure(S.GetFailure, &Status)) {
+    return Status;
   }
-  auto It = Vars_.find(K);
-  if (It == Vars_.end()) {
+  if (Injected) {
+    return *Injected;
+  }
+  if (!S.Present) {
     return EFI_NOT_FOUND;
   }
-  const std::vector<uint8_t>& Value = It->second.Data;
   if (Attributes != nullptr) {
-    *Attributes = It->second.Attributes;
+    *Attributes = S.Attributes;
   }
-  if (*DataSize < Value.size()) {
-    *DataSize = Value.size();
+  if (*DataSize < S.Data.size()) {
+    *DataSize = S.Data.size();
     return EFI_BUFFER_TOO_SMALL;
   }
-  if (!Value.empty()) {
-    std::memcpy(Data, Value.data(), Value.size());
+  if (!S.Data.empty()) {
+    std::memcpy(Data, S.Data.data(), S.Data.size());
   }
-  *DataSize = Value.size();
+  *DataSize = S.Data.size();
   return EFI_SUCCESS;
 }
 
 EFI_STATUS VariableStore::Set(const CHAR16* Name, const EFI_GUID* Guid, UINT32 Attributes,
                               UINTN DataSize, const void* Data) {
+  const std::optional<EFI_STATUS> Injected = AccessFailure(VariableAccess::Write);
   VariableWrite Write{Name != nullptr ? std::u16string(Name) : std::u16string(),
                       Guid != nullptr ? *Guid : EFI_GUID{},
                       Attributes,
@@ -147,29 +198,31 @@ EFI_STATUS VariableStore::Set(const CHAR16* Name, const EFI_GUID* Guid, UINT32 A
        (Attributes & EFI_VARIABLE_BOOTSERVICE_ACCESS) == 0)) {
     Write.Result = EFI_INVALID_PARAMETER;
   } else {
-    const Key K = MakeKey(Name, *Guid);
-    if (!TakeFailure(SetFailures_, K, &Write.Result)) {
-      Write.Result = Store(K, Attributes, Write.Data);
+    Slot& S = SlotFor(Name, *Guid);
+    if (!TakeFailure(S.SetFailure, &Write.Result)) {
+      Write.Result = Injected ? *Injected : Store(S, Attributes, Write.Data);
     }
   }
   Writes_.push_back(Write);
   return Write.Result;
 }
 
-EFI_STATUS VariableStore::Store(const Key& K, UINT32 Attributes, const std::vector<uint8_t>& Data) {
-  auto It = Vars_.find(K);
+EFI_STATUS VariableStore::Store(Slot& S, UINT32 Attributes, const std::vector<uint8_t>& Data) {
   // Attributes 0 deletes whatever the variable's attributes; otherwise they must be the same.
-  if (It != Vars_.end() && Attributes != 0 && Attributes != It->second.Attributes) {
+  if (S.Present && Attributes != 0 && Attributes != S.Attributes) {
     return EFI_INVALID_PARAMETER;
   }
   if (Data.empty() || Attributes == 0) {
-    if (It == Vars_.end()) {
+    if (!S.Present) {
       return EFI_NOT_FOUND;
     }
-    Vars_.erase(It);
+    S.Present = false;
+    S.Data.clear();
     return EFI_SUCCESS;
   }
-  Vars_[K] = Entry{Attributes, Data};
+  S.Present = true;
+  S.Attributes = Attributes;
+  S.Data = Data;
   return EFI_SUCCESS;
 }
 

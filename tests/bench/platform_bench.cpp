@@ -53,7 +53,7 @@ void BM_PlatformPass(benchmark::State& State) {
     State.ResumeTiming();
     benchmark::DoNotOptimize(Blade->LoadDriver());
     State.PauseTiming();
-    Requests = Blade->Bmc.Trace().size();
+    Requests = Blade->Bmc.TraceSize();
     VirtualMicroseconds = Blade->Firmware.Clock.Now() - Start;
     Blade.reset();
     State.ResumeTiming();

@@ -211,6 +211,19 @@ TEST(SimBlade, PlatformProtocolsAnswerAndRecord) {
   EXPECT_EQ(Info->Query(29, &Value), EFI_DEVICE_ERROR);
   EXPECT_EQ(Blade.Platform.InfoQueries(), (std::vector<UINTN>{30, 7, 29}));
 
+  // Answers that change from one query to the next, then the steady one again.
+  Blade.Platform.QueueInfo(30, 0);
+  Blade.Platform.QueueInfoFailure(30, EFI_NOT_READY);
+  std::vector<EFI_STATUS> Statuses;
+  std::vector<UINT64> Values;
+  for (int I = 0; I < 3; ++I) {
+    Value = 99;
+    Statuses.push_back(Info->Query(30, &Value));
+    Values.push_back(Value);
+  }
+  EXPECT_EQ(Statuses, (std::vector<EFI_STATUS>{EFI_SUCCESS, EFI_NOT_READY, EFI_SUCCESS}));
+  EXPECT_EQ(Values, (std::vector<UINT64>{0, 99, 1}));
+
   Blade.Firmware.Clock.Advance(9);
   EXPECT_EQ(Blade.Platform.StatusCode()->ReportStatusCode(EFI_ERROR_CODE, 0xC000B3A0, 3, nullptr,
                                                           nullptr),

@@ -150,6 +150,120 @@ TEST_F(SimBmc, FaultyFruAnswersDisagreeWithTheirCountByte) {
   EXPECT_EQ(Read(1, 4, 4), (Reply{EFI_SUCCESS, {4, 4, 5, 6, 7}}));
 }
 
+TEST_F(SimBmc, MisbehavioursAimAtARequestNumberOrTheNthMatch) {
+  sim::RequestMatch Third;
+  Third.Number = 3;
+  Bmc.InjectCompletion(0xC0, -1, Third);
+  sim::RequestMatch SecondReadAt4;
+  SecondReadAt4.Cmd = sim::ipmi::CmdReadFruData;
+  SecondReadAt4.Offset = 4;
+  SecondReadAt4.Nth = 2;
+  Bmc.InjectCompletion(0x81, 2, SecondReadAt4);
+
+  EXPECT_EQ(Read(1, 4, 1), (Reply{EFI_SUCCESS, {1, 4}})); // 1: the first read at 4
+  EXPECT_EQ(Read(1, 5, 1), (Reply{EFI_SUCCESS, {1, 5}})); // 2
+  EXPECT_EQ(Read(1, 4, 1), Error(0xC0));                  // 3: by number, before the match
+  EXPECT_EQ(Read(1, 4, 1), Error(0x81));                  // 4: the busy answers begin
+  EXPECT_EQ(Read(1, 4, 1), Error(0x81));                  // 5
+  EXPECT_EQ(Read(1, 4, 1), (Reply{EFI_SUCCESS, {1, 4}})); // times used up
+  EXPECT_EQ(Bmc.RequestsThisBoot(), 6u);
+  EXPECT_EQ(Bmc.Trace()[3].Number, 4u);
+
+  Bmc.StartBoot(); // numbers start again: the third request of the new boot fails too
+  Read(1, 5, 1);
+  Read(1, 5, 1);
+  EXPECT_EQ(Read(1, 5, 1), Error(0xC0));
+}
+
+TEST_F(SimBmc, UntruthfulAnswers) {
+  Bmc.InjectFruAnswerFault(sim::FruAnswerFault::DifferentData);
+  EXPECT_EQ(Read(1, 4, 2), (Reply{EFI_SUCCESS, {2, 0xFB, 0xFA}}));
+  EXPECT_EQ(Read(1, 4, 2), (Reply{EFI_SUCCESS, {2, 4, 5}}));
+
+  // One byte past a four-byte buffer: the buffer holds four, the size says five.
+  Bmc.InjectFruAnswerFault(sim::FruAnswerFault::LongerThanBuffer);
+  const Reply Long = Read(1, 4, 3, /*Capacity=*/4);
+  EXPECT_EQ(Long.Status, EFI_SUCCESS);
+  EXPECT_EQ(Bmc.Trace().back().ResponseSize, 5);
+  EXPECT_EQ(Bmc.Trace().back().Response, (Bytes{3, 4, 5, 6}));
+
+  Bmc.InjectFruAnswerFault(sim::FruAnswerFault::WriteNotStored);
+  EXPECT_EQ(Read(1, 9, 1), (Reply{EFI_SUCCESS, {1, 9}})) << "a read is not a write";
+  EXPECT_EQ(Write(1, 9, {0x77, 0x78}), (Reply{EFI_SUCCESS, {2}}));
+  EXPECT_EQ(Bmc.ReadFru(1, 9, 2), (Bytes{9, 10}));
+  EXPECT_EQ(Write(1, 9, {0x77}), (Reply{EFI_SUCCESS, {1}}));
+  EXPECT_EQ(Bmc.ReadFru(1, 9, 1), Bytes{0x77});
+}
+
+TEST_F(SimBmc, RequestsCostVirtualTimeUpToAHang) {
+  Bmc.SetRequestCost(100);
+  sim::RequestMatch Writes;
+  Writes.Cmd = sim::ipmi::CmdWriteFruData;
+  Bmc.InjectDelay(5000, 1, Writes);
+  Bmc.InjectStatus(EFI_TIMEOUT, 1, Writes); // a transport that times out: a delay and a status
+  Read(1, 0, 1);
+  EXPECT_EQ(Clock.Now(), 100u);
+  EXPECT_EQ(Write(1, 0, {1}), (Reply{EFI_TIMEOUT, {}}));
+  EXPECT_EQ(Clock.Now(), 5200u);
+
+  Clock.SetWatchdog(6000);
+  Bmc.SetRequestCost(1000);
+  EXPECT_THROW(Read(1, 0, 1), sim::SimulatedHang);
+  EXPECT_EQ(Bmc.Trace().back().Status, EFI_TIMEOUT) << "the request the boot hung in";
+  EXPECT_EQ(Bmc.Trace().back().Number, 3u);
+}
+
+TEST_F(SimBmc, BmcWritesBetweenTwoRequests) {
+  sim::RequestMatch SecondReadAt8;
+  SecondReadAt8.Cmd = sim::ipmi::CmdReadFruData;
+  SecondReadAt8.Offset = 8;
+  SecondReadAt8.Nth = 2;
+  Bmc.ScheduleFruWriteBefore(SecondReadAt8, 1, 8, {0xAA, 0xBB});
+  EXPECT_EQ(Read(1, 8, 2), (Reply{EFI_SUCCESS, {2, 8, 9}}));
+  EXPECT_EQ(Read(1, 20, 1), (Reply{EFI_SUCCESS, {1, 20}}));
+  EXPECT_EQ(Read(1, 8, 2), (Reply{EFI_SUCCESS, {2, 0xAA, 0xBB}}));
+}
+
+// The lock bytes of a header at 0: LockTurn 28, BmcLockFlag 29, HostLockFlag 30.
+TEST_F(SimBmc, LockReactionsFollowTheHost) {
+  struct Case {
+    const char* What;
+    sim::LockReaction Reaction;
+    Bytes Before;     // lock bytes before the host asks
+    Bytes AfterHost;  // one request after the host wrote its flag
+    Bytes AfterReply; // one request later still
+  } const Cases[] = {
+      {"hands the turn back", sim::LockReaction::HandTurnBack, {1, 1, 0}, {1, 1, 1}, {0, 1, 1}},
+      {"yields when asked", sim::LockReaction::YieldWhenAsked, {1, 1, 0}, {1, 1, 1}, {1, 0, 1}},
+      {"takes it while the host holds it",
+       sim::LockReaction::TakeWhileHostHolds,
+       {0, 0, 0},
+       {0, 0, 1},
+       {0, 1, 1}},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.What);
+    sim::VirtualClock LocalClock;
+    sim::Bmc Local(LocalClock);
+    Local.AddFruDevice(1, 40);
+    Local.ReactToLock(1, 0, C.Reaction, /*AfterRequests=*/1);
+    EXPECT_EQ(Local.ReadFru(1, 28, 3), C.Before);
+    UINT8 Response[4];
+    UINT8 Size = 1;
+    UINT8 HostFlag[] = {1, 30, 0, 1};
+    Local.Send(sim::ipmi::NetFnStorage, 0, sim::ipmi::CmdWriteFruData, HostFlag, 4, Response,
+               &Size);
+    UINT8 ReadTurn[] = {1, 28, 0, 1};
+    Size = 2;
+    Local.Send(sim::ipmi::NetFnStorage, 0, sim::ipmi::CmdReadFruData, ReadTurn, 4, Response, &Size);
+    EXPECT_EQ(Local.ReadFru(1, 28, 3), C.AfterHost) << "it waits one request";
+    Size = 2;
+    Local.Send(sim::ipmi::NetFnStorage, 0, sim::ipmi::CmdReadFruData, ReadTurn, 4, Response, &Size);
+    EXPECT_EQ(Local.ReadFru(1, 28, 3), C.AfterReply);
+    EXPECT_EQ(Response[1], C.AfterReply[0]) << "the host's read sees it";
+  }
+}
+
 TEST_F(SimBmc, ScheduledWritesLandAsVirtualTimeReachesThem) {
   const UINT16 Header = 8;
   Bmc.HoldMailboxLock(1, Header, 1000);

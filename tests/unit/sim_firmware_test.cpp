@@ -89,6 +89,12 @@ TEST_F(SimFirmware, ServiceTablesCarryHeadersAndNoNullServices) {
   }
   EXPECT_EQ(St->BootServices->AllocatePages(AllocateAnyPages, EfiBootServicesData, 1, nullptr),
             EFI_UNSUPPORTED);
+
+  // The CRC-32 of the table headers and CalculateCrc32, by its check value.
+  char Check[] = "123456789";
+  UINT32 Crc = 0;
+  EXPECT_EQ(St->BootServices->CalculateCrc32(Check, 9, &Crc), EFI_SUCCESS);
+  EXPECT_EQ(Crc, 0xCBF43926u);
 }
 
 TEST_F(SimFirmware, RegisterNotifyHandsOutEachNewHandleOnce) {

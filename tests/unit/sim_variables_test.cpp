@@ -129,6 +129,39 @@ TEST_F(SimVariables, InjectedFailuresCountDownOrLastForever) {
   EXPECT_EQ(Store.Value(Name, Vendor), (std::vector<uint8_t>{1, 2, 3, 4}));
 }
 
+TEST_F(SimVariables, FailuresAimAtTheKthReadOrTheNthAccessOverall) {
+  Store.Create(u"Other", OtherVendor, Volatile, {9});
+  CHAR16 Other[] = u"Other";
+  auto Get = [this](CHAR16* N, const EFI_GUID& G) {
+    UINT8 Buffer[4];
+    UINTN Size = sizeof Buffer;
+    return Rt->GetVariable(N, V(G), nullptr, &Size, Buffer);
+  };
+  UINT8 Data = 5;
+  auto Set = [&](CHAR16* N, const EFI_GUID& G) {
+    return Rt->SetVariable(N, V(G), Volatile, 1, &Data);
+  };
+  // The third read of Thing; the fourth access of any kind; the second write of any variable.
+  Store.FailGet(Name, Vendor, EFI_DEVICE_ERROR, 1, 3);
+  Store.FailAccess(4, EFI_NOT_READY);
+  Store.FailAccess(2, EFI_WRITE_PROTECTED, sim::VariableAccess::Write);
+  const std::vector<EFI_STATUS> Seen = {
+      Get(Name, Vendor),       // 1: Thing read 1
+      Get(Other, OtherVendor), // 2
+      Get(Name, Vendor),       // 3: Thing read 2
+      Set(Other, OtherVendor), // 4: the fourth access, also write 1
+      Get(Name, Vendor),       // 5: Thing read 3
+      Set(Name, Vendor),       // 6: write 2
+      Get(Name, Vendor),       // 7: Thing read 4
+  };
+  EXPECT_EQ(Seen, (std::vector<EFI_STATUS>{EFI_SUCCESS, EFI_SUCCESS, EFI_SUCCESS, EFI_NOT_READY,
+                                           EFI_DEVICE_ERROR, EFI_WRITE_PROTECTED, EFI_SUCCESS}));
+  EXPECT_EQ(Store.Value(u"Other", OtherVendor), std::vector<uint8_t>{9})
+      << "the failed write stored";
+  EXPECT_EQ(Store.ReadCalls(), 5u);
+  EXPECT_EQ(Store.WriteCalls(), 2u);
+}
+
 TEST_F(SimVariables, DropVolatileKeepsNonVolatileOnes) {
   Store.Create(u"Kept", Vendor, Nv, {1});
   Store.DropVolatile();
