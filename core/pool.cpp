@@ -8,6 +8,11 @@ PoolBuffer::PoolBuffer(UINTN Size) {
   if (EFI_ERROR(Status_)) {
     return;
   }
+  // A pool that hands back no buffer, whatever its status says, has none to give.
+  if (Buffer == nullptr) {
+    Status_ = EFI_OUT_OF_RESOURCES;
+    return;
+  }
   Data_ = static_cast<UINT8*>(Buffer);
   Size_ = Size;
   // Zero-filled, so a variable shorter than its documented size never exposes stale pool bytes.

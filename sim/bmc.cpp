@@ -87,14 +87,14 @@ Bmc::Bmc(VirtualClock& Clock) : Clock_(Clock) {
 }
 
 void Bmc::Record(const IpmiRequest& R) {
-  Sent_.push_back(SentRequest{R.Time, R.Number, R.NetFn, R.Lun, R.Cmd, R.ResponseCapacity,
+  Sent_.push_back(TraceRecord{R.Time, R.Number, R.NetFn, R.Lun, R.Cmd, R.ResponseCapacity,
                               R.CompletionCode, 0, R.Status, SentBytes_.size(), R.Data.size(), 0,
                               0});
   SentBytes_.insert(SentBytes_.end(), R.Data.begin(), R.Data.end());
 }
 
 void Bmc::RecordAnswer(const IpmiRequest& R) {
-  SentRequest& S = Sent_.back();
+  TraceRecord& S = Sent_.back();
   S.Status = R.Status;
   S.CompletionCode = R.CompletionCode;
   S.ResponseSize = R.ResponseSize;
@@ -105,7 +105,7 @@ void Bmc::RecordAnswer(const IpmiRequest& R) {
 
 const std::vector<IpmiRequest>& Bmc::Trace() const {
   for (size_t I = Trace_.size(); I < Sent_.size(); ++I) {
-    const SentRequest& S = Sent_[I];
+    const TraceRecord& S = Sent_[I];
     const auto Bytes = SentBytes_.begin();
     Trace_.push_back(IpmiRequest{
         S.Time, S.NetFn, S.Lun, S.Cmd,

@@ -135,6 +135,24 @@ public:
   const std::vector<IpmiRequest>& Trace() const;
   size_t TraceSize() const { return Sent_.size(); }
   void ClearTrace();
+
+  // The trace as it is kept while the boot runs, each request's bytes in one shared buffer, so
+  // that a request costs no allocation of its own; Trace() lays these records out. For callers
+  // that look at very many traces (the fuzz oracles).
+  struct TraceRecord {
+    uint64_t Time;
+    uint64_t Number;
+    UINT8 NetFn, Lun, Cmd, ResponseCapacity, CompletionCode, ResponseSize;
+    EFI_STATUS Status;
+    size_t RequestAt, RequestSize, ResponseAt, ResponseBytes;
+  };
+  const std::vector<TraceRecord>& TraceRecords() const { return Sent_; }
+  const uint8_t* RequestBytes(const TraceRecord& R) const {
+    return SentBytes_.data() + R.RequestAt;
+  }
+  const uint8_t* ResponseBytes(const TraceRecord& R) const {
+    return SentBytes_.data() + R.ResponseAt;
+  }
   // Requests of one kind, in order.
   std::vector<IpmiRequest> Requests(UINT8 NetFn, UINT8 Cmd) const;
   // Requests answered so far in this boot.
@@ -170,15 +188,6 @@ private:
     unsigned AfterRequests; // counts down once the host gave it cause
     bool Caused = false;
     bool Done = false;
-  };
-  // What the trace keeps of a request while the boot runs: its bytes go into SentBytes_, so that a
-  // request costs no allocation of its own. Trace() lays the records out as IpmiRequests.
-  struct SentRequest {
-    uint64_t Time;
-    uint64_t Number;
-    UINT8 NetFn, Lun, Cmd, ResponseCapacity, CompletionCode, ResponseSize;
-    EFI_STATUS Status;
-    size_t RequestAt, RequestSize, ResponseAt, ResponseBytes;
   };
   struct ProtocolBlock {
     IPMI_TRANSPORT_PROTOCOL Iface;
@@ -217,7 +226,7 @@ private:
   std::vector<ScheduledFruWrite> Scheduled_;
   std::vector<TriggeredWrite> Triggered_;
   std::vector<LockWatch> LockWatches_;
-  std::vector<SentRequest> Sent_;
+  std::vector<TraceRecord> Sent_;
   std::vector<uint8_t> SentBytes_;
   mutable std::vector<IpmiRequest> Trace_; // Sent_ laid out, as far as Trace() was asked for
   IpmiRequest Current_;                    // the request being answered; its buffers are reused

@@ -122,6 +122,8 @@ public:
   const std::vector<VariableWrite>& Writes() const { return Writes_; }
   size_t WriteCount(const std::u16string& Name, const EFI_GUID& Guid) const;
   size_t ReadCount(const std::u16string& Name, const EFI_GUID& Guid) const;
+  // Reads that failed other than by the variable's absence: injected failures, a buffer too small.
+  size_t FailedReadCount(const std::u16string& Name, const EFI_GUID& Guid) const;
   // GetVariable and SetVariable calls so far, valid or not.
   uint64_t ReadCalls() const { return ReadFailures_.Calls(); }
   uint64_t WriteCalls() const { return WriteFailures_.Calls(); }
@@ -151,6 +153,7 @@ private:
     UINT32 Attributes = 0;
     std::vector<uint8_t> Data;
     size_t Reads = 0;
+    size_t FailedReads = 0;
     std::optional<Failure> GetFailure, SetFailure;
   };
   const Slot* Find(const CHAR16* Name, const EFI_GUID& Guid) const;
@@ -158,6 +161,8 @@ private:
   static bool TakeFailure(std::optional<Failure>& Armed, EFI_STATUS* Status);
   std::optional<EFI_STATUS> AccessFailure(VariableAccess Kind);
   EFI_STATUS Store(Slot& S, UINT32 Attributes, const std::vector<uint8_t>& Data);
+  EFI_STATUS Read(Slot& S, std::optional<EFI_STATUS> Injected, UINT32* Attributes, UINTN* DataSize,
+                  void* Data);
   std::vector<Slot> Slots_;
   NthCallFailures AnyFailures_, ReadFailures_, WriteFailures_;
   std::vector<VariableWrite> Writes_;

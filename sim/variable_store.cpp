@@ -113,6 +113,11 @@ size_t VariableStore::ReadCount(const std::u16string& Name, const EFI_GUID& Guid
   return S == nullptr ? 0 : S->Reads;
 }
 
+size_t VariableStore::FailedReadCount(const std::u16string& Name, const EFI_GUID& Guid) const {
+  const Slot* S = Find(Name.c_str(), Guid);
+  return S == nullptr ? 0 : S->FailedReads;
+}
+
 void VariableStore::DropVolatile() {
   for (Slot& S : Slots_) {
     if (S.Present && (S.Attributes & EFI_VARIABLE_NON_VOLATILE) == 0) {
@@ -156,6 +161,15 @@ EFI_STATUS VariableStore::Get(const CHAR16* Name, const EFI_GUID* Guid, UINT32* 
   }
   Slot& S = SlotFor(Name, *Guid);
   ++S.Reads;
+  const EFI_STATUS Status = Read(S, Injected, Attributes, DataSize, Data);
+  if (EFI_ERROR(Status) && (Status != EFI_NOT_FOUND || S.Present)) {
+    ++S.FailedReads;
+  }
+  return Status;
+}
+
+EFI_STATUS VariableStore::Read(Slot& S, std::optional<EFI_STATUS> Injected, UINT32* Attributes,
+                               UINTN* DataSize, void* Data) {
   EFI_STATUS Status;
   if (TakeFailure(S.GetFailure, &Status)) {
     return Status;

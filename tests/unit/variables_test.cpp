@@ -159,6 +159,12 @@ TEST_F(BladeDataByteTest, FailuresComeBackUnchanged) {
   Blade.Firmware.Pool.FailAllocation(1);
   EXPECT_EQ(SetBladeDataByte(4, 8), EFI_OUT_OF_RESOURCES);
   EXPECT_EQ(Writes(), WritesBefore);
+
+  // A pool that answers with a warning and no buffer has none to give either.
+  const EFI_STATUS Warning = 1;
+  Blade.Firmware.Pool.FailAllocation(1, Warning);
+  EXPECT_EQ(SetBladeDataByte(4, 8), EFI_OUT_OF_RESOURCES);
+  EXPECT_EQ(Writes(), WritesBefore);
 }
 
 TEST_F(BladeDataByteTest, OversizedVariableIsNotRead) {

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# A fuzz campaign of a chosen length:
+#
+#   scripts/fuzz.sh [SECONDS] [TARGET] [LIBFUZZER-OPTIONS...]
+#
+# Builds the fuzz preset, then fuzzes TARGET (default platform) for SECONDS (default 600) from the
+# seed corpus in the tree, with the dictionary, as one job at low priority. New inputs collect in
+# build/fuzz/campaign/TARGET/corpus (the tree's corpus is left alone), inputs that found a fault in
+# build/fuzz/campaign/TARGET/artifacts, libFuzzer's log in build/fuzz/campaign/TARGET/fuzz-0.log.
+# An input that found a fault belongs in fuzz/regressions/TARGET once the fault is fixed, so that
+# scripts/test.sh replays it for ever. Pass -runs=N to stop after N executions instead.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+Seconds="${1:-600}"
+Target="${2:-platform}"
+shift $(($# < 2 ? $# : 2))
+
+scripts/install-deps.sh
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target "${Target}_fuzz"
+
+Work="build/fuzz/campaign/$Target"
+mkdir -p "$Work/corpus" "$Work/artifacts"
+Binary="$PWD/build/fuzz/fuzz/${Target}_fuzz"
+Seeds="$PWD/fuzz/corpus/$Target"
+Dict="$PWD/fuzz/$Target.dict"
+cd "$Work"
+echo "fuzz: $Target for $Seconds s; log in $Work/fuzz-0.log"
+nice -n 10 "$Binary" -jobs=1 -workers=1 -max_total_time="$Seconds" -dict="$Dict" -max_len=16384 \
+  -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$PWD/artifacts/" "$@" \
+  corpus "$Seeds"
+tail -n 20 fuzz-0.log
