@@ -6,6 +6,7 @@ set -euo pipefail
 Packages=(
   cmake make g++                  # the host build: simulated blade, tools, tests
   clang lld                       # the EFI image: clang++ and lld-link
+  libclang-rt-14-dev              # libFuzzer and clang's sanitizer runtimes, for the fuzz build
   llvm                            # llvm-readobj and llvm-objdump, for looking into the image
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcli11-dev # the tools: scenario and mailbox files, command lines

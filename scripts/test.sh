@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Everything CI checks: the lint (formatting and clang-tidy), then the EFI image, then every test in
 # the host build (whose image tests read that image) and again with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, then the fuzz targets, which replay their seed corpora and regression
+# inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,3 +19,4 @@ scripts/lint.sh
 cmake --workflow --preset image
 cmake --workflow --preset host
 cmake --workflow --preset asan
+cmake --workflow --preset fuzz
