@@ -7,6 +7,7 @@
 # seed corpus in the tree, with the dictionary, as one job at low priority. New inputs collect in
 # build/fuzz/campaign/TARGET/corpus (the tree's corpus is left alone), inputs that found a fault in
 # build/fuzz/campaign/TARGET/artifacts, libFuzzer's log in build/fuzz/campaign/TARGET/fuzz-0.log.
+# FUZZ_NICE sets its niceness (default 2: behind builds and tests, without starving).
 # An input that found a fault belongs in fuzz/regressions/TARGET once the fault is fixed, so that
 # scripts/test.sh replays it for ever. Pass -runs=N to stop after N executions instead.
 set -euo pipefail
@@ -31,7 +32,7 @@ cd "$Work"
 echo "fuzz: $Target for $Seconds s; log in $Work/fuzz-0.log"
 # A small quarantine still catches a use after free within one boot, and saves page faults.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16}"
-nice -n 10 "./${Target}_fuzz" -jobs=1 -workers=1 -max_total_time="$Seconds" -dict="$Dict" \
+nice -n "${FUZZ_NICE:-2}" "./${Target}_fuzz" -jobs=1 -workers=1 -max_total_time="$Seconds" -dict="$Dict" \
   -max_len=16384 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
   -artifact_prefix="$PWD/artifacts/" "$@" corpus "$Seeds"
 tail -n 20 fuzz-0.log

@@ -122,7 +122,8 @@ public:
   const std::vector<VariableWrite>& Writes() const { return Writes_; }
   size_t WriteCount(const std::u16string& Name, const EFI_GUID& Guid) const;
   size_t ReadCount(const std::u16string& Name, const EFI_GUID& Guid) const;
-  // Reads that failed other than by the variable's absence: injected failures, a buffer too small.
+  // Reads that failed other than by the variable's absence: injected failures (warnings among
+  // them, which deliver nothing), a buffer too small.
   size_t FailedReadCount(const std::u16string& Name, const EFI_GUID& Guid) const;
   // GetVariable and SetVariable calls so far, valid or not.
   uint64_t ReadCalls() const { return ReadFailures_.Calls(); }

@@ -162,8 +162,8 @@ EFI_STATUS VariableStore::Get(const CHAR16* Name, const EFI_GUID* Guid, UINT32* 
   Slot& S = SlotFor(Name, *Guid);
   ++S.Reads;
   const EFI_STATUS Status = Read(S, Injected, Attributes, DataSize, Data);
-  if (EFI_ERROR(Status) && (Status != EFI_NOT_FOUND || S.Present)) {
-    ++S.FailedReads;
+  if (Status != EFI_SUCCESS && (Status != EFI_NOT_FOUND || S.Present)) {
+    ++S.FailedReads; // a warning read nothing either
   }
   return Status;
 }

@@ -6,13 +6,37 @@
 //   bladecfg-sim                       # the built-in default blade
 //   bladecfg-sim scenario.json --json  # a scenario of your own, machine-readable report
 //   bladecfg-sim --print-default       # the default blade as a scenario file to start from
+//   bladecfg-sim scenario.json --dump-fru out   # and the FRU devices after the boot in out/
 #include <CLI/CLI.hpp>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "tools/report.h"
 #include "tools/report_adapters.h"
 #include "tools/scenario.h"
 #include "tools/sim_run.h"
+
+namespace {
+
+// Writes DIR/fru<ID>.bin for every FRU device, for bladecfg-mailbox decode and other FRU tools.
+bool DumpFrus(const tools::RunOutcome& Run, const std::string& Directory) {
+  std::error_code Error;
+  std::filesystem::create_directories(Directory, Error);
+  for (const auto& [Id, Bytes] : Run.FrusAtEnd) {
+    const std::string Path = Directory + "/fru" + std::to_string(Id) + ".bin";
+    std::ofstream Out(Path, std::ios::binary);
+    Out.write(reinterpret_cast<const char*>(Bytes.data()),
+              static_cast<std::streamsize>(Bytes.size()));
+    if (!Out) {
+      std::cerr << "bladecfg-sim: cannot write " << Path << "\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
   CLI::App App{"Runs BladeCfgDxe in a simulated blade and reports what it did."};
@@ -22,6 +46,10 @@ int main(int argc, char** argv) {
                  "scenario file (JSON); without one the built-in default blade runs");
   App.add_flag("--json", Json, "print the report as JSON");
   App.add_flag("--trace", Trace, "add every IPMI request to the report");
+  std::string DumpDirectory;
+  App.add_option("--dump-fru", DumpDirectory,
+                 "write every FRU device as the boot left it to DIR/fru<ID>.bin")
+      ->type_name("DIR");
   App.add_flag("--print-default", PrintDefault,
                "print the built-in default blade as a scenario file and stop");
   CLI11_PARSE(App, argc, argv);
@@ -49,6 +77,9 @@ int main(int argc, char** argv) {
     }
   } else {
     std::cout << tools::TextReport(Run, Trace);
+  }
+  if (!DumpDirectory.empty() && !DumpFrus(Run, DumpDirectory)) {
+    return 1;
   }
   for (const std::string& Problem : Run.Problems) {
     std::cerr << "simulated blade: " << Problem << "\n";

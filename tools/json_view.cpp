@@ -67,13 +67,17 @@ void JsonView::ExpectObject() const {
 }
 
 void JsonView::AllowOnly(std::initializer_list<const char*> Allowed) const {
+  AllowOnly(std::vector<std::string>(Allowed.begin(), Allowed.end()));
+}
+
+void JsonView::AllowOnly(const std::vector<std::string>& Allowed) const {
   ExpectObject();
   for (const auto& Item : Value_->items()) {
     bool Known = false;
     std::string List;
-    for (const char* A : Allowed) {
+    for (const std::string& A : Allowed) {
       Known = Known || Item.key() == A;
-      List += (List.empty() ? "" : ", ") + std::string(A);
+      List += (List.empty() ? "" : ", ") + A;
     }
     if (!Known) {
       Member(Item.key()).Fail("unknown field; expected one of: " + List);

@@ -41,6 +41,7 @@ public:
   // Objects: the member Key must exist (Has) and only the Allowed members may.
   void ExpectObject() const;
   void AllowOnly(std::initializer_list<const char*> Allowed) const;
+  void AllowOnly(const std::vector<std::string>& Allowed) const;
   bool Has(const char* Key) const;
   JsonView operator[](const char* Key) const; // fails when the member is missing
   std::vector<std::string> Keys() const;

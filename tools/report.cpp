@@ -73,6 +73,9 @@ void MailboxText(const MailboxOutcome& M, std::ostream& Out) {
     std::snprintf(Line, sizeof(Line), "    %-3zu %-7s %-11s ", C.Index, HexNumber(C.Id, 4).c_str(),
                   C.Record ? HexNumber(C.Record->Status, 4).c_str() : "-");
     Out << Line << C.Meaning << "\n        " << ReadableText(C.Text) << "\n";
+    if (C.TextAsRead) {
+      Out << "        the host read: " << ReadableText(*C.TextAsRead) << "\n";
+    }
   }
 }
 
@@ -82,6 +85,11 @@ Json MailboxJson(const MailboxOutcome& M) {
     Json J = {{"list", C.List}, {"index", C.Index}, {"id", HexNumber(C.Id, 4)}};
     PutCommandText(J, C.Text);
     J["executions"] = C.Executions;
+    if (C.TextAsRead) {
+      Json AsRead;
+      PutCommandText(AsRead, *C.TextAsRead);
+      J["as_read"] = AsRead;
+    }
     if (C.Record) {
       J["record"] = {{"id", HexNumber(C.Record->Id, 4)},
                      {"status", HexNumber(C.Record->Status, 4)}};
@@ -100,6 +108,57 @@ Json MailboxJson(const MailboxOutcome& M) {
           {"lock_at_end", LockJson(M.LockAtEnd)},
           {"overflow_marker_in_lists", M.OverflowLists},
           {"commands", Commands}};
+}
+
+void ChangesText(const std::vector<FieldChange>& Changes, const char* Indent, std::ostream& Out) {
+  for (const FieldChange& C : Changes) {
+    Out << Indent << C.Variable << (C.Field.empty() ? "" : "." + C.Field) << ": " << C.Before
+        << " -> " << C.After << "\n";
+  }
+}
+
+Json ChangesJson(const std::vector<FieldChange>& Changes) {
+  Json Out = Json::array();
+  for (const FieldChange& C : Changes) {
+    Out.push_back(
+        {{"variable", C.Variable}, {"field", C.Field}, {"before", C.Before}, {"after", C.After}});
+  }
+  return Out;
+}
+
+Json StatusCodesJson(const std::vector<sim::StatusCodeRecord>& Codes) {
+  Json Out = Json::array();
+  for (const sim::StatusCodeRecord& C : Codes) {
+    Out.push_back({{"time_us", C.Time},
+                   {"type", HexNumber(C.Type, 8)},
+                   {"value", HexNumber(C.Value, 8)},
+                   {"meaning", StatusCodeMeaning(C)}});
+  }
+  return Out;
+}
+
+// One call into the driver: how it ended, its requests, the variables it changed, its status
+// codes; for an adapter driver's start, what its arrival did.
+void StepText(const RunOutcome& Run, size_t Index, bool WithTrace, std::ostream& Out) {
+  const StepOutcome& Step = Run.Steps[Index];
+  Out << "Step " << Index + 1 << ", " << Step.Name << ": ";
+  if (!Step.Ran) {
+    Out << "not run, the boot had ended\n";
+    return;
+  }
+  Out << Outcome(Step.Outcome) << "; " << Step.EndRequest - Step.FirstRequest << " IPMI requests"
+      << (WithTrace ? " (below)" : "") << "; " << Step.Changes.size() << " variable changes; "
+      << Step.StatusCodes.size() << " status codes\n";
+  if (Step.Arrival) {
+    ArrivalText(Run.Arrivals[*Step.Arrival], Out); // its writes and status codes among the rest
+    return;
+  }
+  ChangesText(Step.Changes, "  ", Out);
+  for (const sim::StatusCodeRecord& C : Step.StatusCodes) {
+    const std::string Meaning = StatusCodeMeaning(C);
+    Out << "  status code " << HexNumber(C.Value, 8)
+        << (Meaning.empty() ? "" : " (" + Meaning + ")") << "\n";
+  }
 }
 
 } // namespace
@@ -214,12 +273,11 @@ std::string TextReport(const RunOutcome& Run, bool WithTrace) {
     MailboxText(M, Out);
     Out << "\n";
   }
-  ArrivalsText(Run.Arrivals, Out);
-  Out << "Variables changed (" << Run.Changes.size() << "):\n";
-  for (const FieldChange& C : Run.Changes) {
-    Out << "  " << C.Variable << (C.Field.empty() ? "" : "." + C.Field) << ": " << C.Before
-        << " -> " << C.After << "\n";
+  for (size_t I = 0; I < Run.Steps.size(); ++I) {
+    StepText(Run, I, WithTrace, Out);
   }
+  Out << "\nVariables changed (" << Run.Changes.size() << "):\n";
+  ChangesText(Run.Changes, "  ", Out);
   Out << "Status codes (" << Run.StatusCodes.size() << "):\n";
   for (const sim::StatusCodeRecord& C : Run.StatusCodes) {
     const std::string Meaning = StatusCodeMeaning(C);
@@ -242,8 +300,14 @@ std::string TextReport(const RunOutcome& Run, bool WithTrace) {
   }
   if (WithTrace) {
     Out << "\nIPMI trace:\n";
-    for (const sim::IpmiRequest& R : Run.Trace) {
-      Out << "  " << DescribeRequest(R) << "\n";
+    for (const StepOutcome& Step : Run.Steps) {
+      if (!Step.Ran) {
+        continue;
+      }
+      Out << "  " << Step.Name << ":\n";
+      for (size_t R = Step.FirstRequest; R < Step.EndRequest && R < Run.Trace.size(); ++R) {
+        Out << "    " << DescribeRequest(Run.Trace[R]) << "\n";
+      }
     }
   }
   return Out.str();
@@ -257,22 +321,26 @@ Json JsonReport(const RunOutcome& Run, bool WithTrace) {
   for (const MailboxOutcome& M : Run.Mailboxes) {
     Mailboxes.push_back(MailboxJson(M));
   }
-  J["arrivals"] = ArrivalsJson(Run.Arrivals);
   J["mailboxes"] = Mailboxes;
-  Json Changes = Json::array();
-  for (const FieldChange& C : Run.Changes) {
-    Changes.push_back(
-        {{"variable", C.Variable}, {"field", C.Field}, {"before", C.Before}, {"after", C.After}});
+  J["variables_changed"] = ChangesJson(Run.Changes);
+  J["status_codes"] = StatusCodesJson(Run.StatusCodes);
+  Json Steps = Json::array();
+  for (const StepOutcome& Step : Run.Steps) {
+    Json One = {{"step", Step.Name}, {"ran", Step.Ran}};
+    if (Step.Ran) {
+      One["outcome"] = OutcomeJson(Step.Outcome);
+    }
+    // The step's requests are these entries of "trace" (with --trace).
+    One["requests"] = {{"first", Step.FirstRequest},
+                       {"count", Step.EndRequest - Step.FirstRequest}};
+    One["variables_changed"] = ChangesJson(Step.Changes);
+    One["status_codes"] = StatusCodesJson(Step.StatusCodes);
+    if (Step.Arrival) {
+      One["arrival"] = ArrivalJson(Run.Arrivals[*Step.Arrival]);
+    }
+    Steps.push_back(One);
   }
-  J["variables_changed"] = Changes;
-  Json Codes = Json::array();
-  for (const sim::StatusCodeRecord& C : Run.StatusCodes) {
-    Codes.push_back({{"time_us", C.Time},
-                     {"type", HexNumber(C.Type, 8)},
-                     {"value", HexNumber(C.Value, 8)},
-                     {"meaning", StatusCodeMeaning(C)}});
-  }
-  J["status_codes"] = Codes;
+  J["steps"] = Steps;
   Json Resets = Json::array();
   for (const sim::ResetRecord& R : Run.Resets) {
     Resets.push_back({{"time_us", R.Time}, {"type", R.Type}, {"status", StatusName(R.Status)}});

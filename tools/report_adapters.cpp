@@ -125,8 +125,10 @@ std::string WaitText(const ArrivalOutcome& A) {
   return "never ended (" + std::to_string(A.Polls) + " reads of the adapter-ready input)";
 }
 
-void ArrivalText(size_t Number, const ArrivalOutcome& A, std::ostream& Out) {
-  Out << "  " << Number << ". " << AdapterName(A) << " at " << Seconds(A.At);
+} // namespace
+
+void ArrivalText(const ArrivalOutcome& A, std::ostream& Out) {
+  Out << "  " << AdapterName(A) << " at " << Seconds(A.At);
   if (!A.Ran) {
     Out << ": not run, the boot had ended\n";
     return;
@@ -196,6 +198,8 @@ void ArrivalText(size_t Number, const ArrivalOutcome& A, std::ostream& Out) {
       << " IPMI requests\n";
 }
 
+namespace {
+
 Json TextJson(const std::string& Text) {
   Json J = Json::object();
   PutCommandText(J, Text);
@@ -256,6 +260,8 @@ Json ClockJson(const ClockPhase& Phase) {
   return J;
 }
 
+} // namespace
+
 Json ArrivalJson(const ArrivalOutcome& A) {
   Json J = {{"driver", A.Driver},
             {"function", A.Function.Text()},
@@ -315,8 +321,6 @@ Json ArrivalJson(const ArrivalOutcome& A) {
   return J;
 }
 
-} // namespace
-
 std::string BranchName(ArrivalBranch Branch) {
   switch (Branch) {
   case ArrivalBranch::RunNow:
@@ -353,21 +357,6 @@ std::string ArrivalsSummary(const std::vector<ArrivalOutcome>& Arrivals) {
 bool AnyArrivalHung(const std::vector<ArrivalOutcome>& Arrivals) {
   return std::any_of(Arrivals.begin(), Arrivals.end(),
                      [](const ArrivalOutcome& A) { return A.Outcome.Hang; });
-}
-
-void ArrivalsText(const std::vector<ArrivalOutcome>& Arrivals, std::ostream& Out) {
-  if (Arrivals.empty()) {
-    return;
-  }
-  Out << "Adapter arrivals (" << Arrivals.size() << "):\n";
-  for (size_t I = 0; I < Arrivals.size(); ++I) {
-    ArrivalText(I + 1, Arrivals[I], Out);
-  }
-  Out << "\n";
-}
-
-Json ArrivalsJson(const std::vector<ArrivalOutcome>& Arrivals) {
-  return ArrayOf(Arrivals, ArrivalJson);
 }
 
 } // namespace tools

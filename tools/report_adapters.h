@@ -11,9 +11,9 @@
 
 namespace tools {
 
-// Nothing when there were no arrivals.
-void ArrivalsText(const std::vector<ArrivalOutcome>& Arrivals, std::ostream& Out);
-nlohmann::ordered_json ArrivalsJson(const std::vector<ArrivalOutcome>& Arrivals);
+// One arrival, as the report's step for the adapter driver's start shows it.
+void ArrivalText(const ArrivalOutcome& Arrival, std::ostream& Out);
+nlohmann::ordered_json ArrivalJson(const ArrivalOutcome& Arrival);
 
 std::string BranchName(ArrivalBranch Branch);
 

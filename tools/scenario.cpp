@@ -128,6 +128,10 @@ VariableSetup VariableFromJson(const JsonView& V, const KnownVariable& Var) {
   return Setup;
 }
 
+// The fields that pick requests; every misbehaviour takes them.
+const std::initializer_list<const char*> MatchFields = {
+    "fru", "offset", "request", "request_number", "nth", "times"};
+
 sim::RequestMatch MatchFromJson(const JsonView& V) {
   sim::RequestMatch Match;
   if (V.Has("fru")) {
@@ -135,6 +139,12 @@ sim::RequestMatch MatchFromJson(const JsonView& V) {
   }
   if (V.Has("offset")) {
     Match.Offset = static_cast<UINT16>(V["offset"].Unsigned(0xFFFF));
+  }
+  if (V.Has("request_number")) {
+    Match.Number = V["request_number"].Unsigned(1, 1000000000);
+  }
+  if (V.Has("nth")) {
+    Match.Nth = static_cast<unsigned>(V["nth"].Unsigned(1, 1000000));
   }
   const std::string Request = V.Has("request") ? V["request"].String() : "any";
   if (Request == "read" || Request == "write") {
@@ -150,14 +160,70 @@ sim::RequestMatch MatchFromJson(const JsonView& V) {
   return Match;
 }
 
-AnswerSetup AnswerFromJson(const JsonView& V, bool Busy) {
-  if (Busy) {
-    V.AllowOnly({"fru", "offset", "request", "times"});
-  } else {
-    V.AllowOnly({"code", "fru", "offset", "request", "times"});
+// The fields a misbehaviour of one kind takes: its own, then those that pick requests.
+void AllowMisbehaviour(const JsonView& V, std::initializer_list<const char*> Own) {
+  std::vector<std::string> Allowed(Own.begin(), Own.end());
+  Allowed.insert(Allowed.end(), MatchFields.begin(), MatchFields.end());
+  V.AllowOnly(Allowed);
+}
+
+EFI_STATUS ErrorStatus(const JsonView& V) {
+  const std::optional<EFI_STATUS> Status = StatusFromName(V.String());
+  if (!Status || !EFI_ERROR(*Status)) {
+    V.Fail("expected an EFI error status name such as \"EFI_DEVICE_ERROR\"");
   }
+  return *Status;
+}
+
+const std::map<std::string, sim::FruAnswerFault>& FaultNames() {
+  static const std::map<std::string, sim::FruAnswerFault> Names = {
+      {"shorter_than_count", sim::FruAnswerFault::ShorterThanCount},
+      {"longer_than_count", sim::FruAnswerFault::LongerThanCount},
+      {"count_above_request", sim::FruAnswerFault::CountAboveRequest},
+      {"different_data", sim::FruAnswerFault::DifferentData},
+      {"longer_than_buffer", sim::FruAnswerFault::LongerThanBuffer},
+      {"write_not_stored", sim::FruAnswerFault::WriteNotStored},
+  };
+  return Names;
+}
+
+template <typename Value>
+Value Named(const JsonView& V, const std::map<std::string, Value>& Names) {
+  const std::string Name = V.String();
+  auto It = Names.find(Name);
+  if (It == Names.end()) {
+    std::string Known;
+    for (const auto& N : Names) {
+      Known += std::string(Known.empty() ? "" : ", ") + "\"" + N.first + "\"";
+    }
+    V.Fail("expected one of " + Known + ", found \"" + Name + "\"");
+  }
+  return It->second;
+}
+
+// One entry of bmc.busy, bmc.completion_codes, bmc.transport_failures, bmc.untruthful or
+// bmc.delays.
+AnswerSetup AnswerFromJson(const JsonView& V, const std::string& List) {
   AnswerSetup A;
-  A.Code = Busy ? sim::ipmi::CompletionFruBusy : static_cast<UINT8>(V["code"].Unsigned(1, 0xFF));
+  if (List == "busy") {
+    AllowMisbehaviour(V, {});
+    A.Code = sim::ipmi::CompletionFruBusy;
+  } else if (List == "completion_codes") {
+    AllowMisbehaviour(V, {"code"});
+    A.Code = static_cast<UINT8>(V["code"].Unsigned(1, 0xFF));
+  } else if (List == "transport_failures") {
+    AllowMisbehaviour(V, {"status"});
+    A.What = AnswerSetup::TransportFailure;
+    A.Status = ErrorStatus(V["status"]);
+  } else if (List == "untruthful") {
+    AllowMisbehaviour(V, {"answer"});
+    A.What = AnswerSetup::Untruthful;
+    A.Fault = Named(V["answer"], FaultNames());
+  } else {
+    AllowMisbehaviour(V, {"delay_ms"});
+    A.What = AnswerSetup::Delay;
+    A.DelayMicroseconds = V["delay_ms"].Unsigned(1, MaxMilliseconds) * Millisecond;
+  }
   A.Times = V.Has("times") ? static_cast<int>(V["times"].Unsigned(1, 1000000)) : 1;
   A.Match = MatchFromJson(V);
   return A;
@@ -172,35 +238,55 @@ const FruDeviceSetup* FindFru(const Scenario& S, UINT8 Id) {
   return nullptr;
 }
 
-LockSetup LockFromJson(const JsonView& V, const Scenario& S) {
-  V.AllowOnly({"fru", "held_until_ms", "held_forever"});
-  LockSetup Lock;
-  Lock.Fru = static_cast<UINT8>(V["fru"].Unsigned(0xFF));
-  const FruDeviceSetup* Fru = FindFru(S, Lock.Fru);
-  if (Fru == nullptr) {
-    V["fru"].Fail("no FRU device " + std::to_string(Lock.Fru) + " in fru_devices");
+UINT16 MailboxHeaderOf(const JsonView& V, const Scenario& S, UINT8 Fru) {
+  const FruDeviceSetup* Device = FindFru(S, Fru);
+  if (Device == nullptr) {
+    V.Fail("no FRU device " + std::to_string(Fru) + " in fru_devices");
   }
   try {
-    Lock.HeaderOffset = mailbox_format::DecodeMailboxImage(Fru->Bytes).Image.HeaderOffset;
+    return mailbox_format::DecodeMailboxImage(Device->Bytes).Image.HeaderOffset;
   } catch (const mailbox_format::MailboxFormatError& E) {
-    V["fru"].Fail("FRU device " + std::to_string(Lock.Fru) + " holds no mailbox: " + E.what());
+    V.Fail("FRU device " + std::to_string(Fru) + " holds no mailbox: " + E.what());
   }
-  if (V.Has("held_until_ms") == V.Has("held_forever")) {
-    V.Fail("give \"held_until_ms\" or \"held_forever\": true, one of the two");
+}
+
+const std::map<std::string, sim::LockReaction>& ReactionNames() {
+  static const std::map<std::string, sim::LockReaction> Names = {
+      {"hands_turn_back", sim::LockReaction::HandTurnBack},
+      {"yields_when_asked", sim::LockReaction::YieldWhenAsked},
+      {"takes_lock_while_host_holds", sim::LockReaction::TakeWhileHostHolds},
+  };
+  return Names;
+}
+
+LockSetup LockFromJson(const JsonView& V, const Scenario& S) {
+  V.AllowOnly({"fru", "held_until_ms", "held_forever", "reaction", "after_requests"});
+  LockSetup Lock;
+  Lock.Fru = static_cast<UINT8>(V["fru"].Unsigned(0xFF));
+  Lock.HeaderOffset = MailboxHeaderOf(V["fru"], S, Lock.Fru);
+  const int Ways = V.Has("held_until_ms") + V.Has("held_forever") + V.Has("reaction");
+  if (Ways != 1) {
+    V.Fail("give \"held_until_ms\", \"held_forever\": true or a \"reaction\", one of the three");
+  }
+  if (V.Has("after_requests") && !V.Has("reaction")) {
+    V["after_requests"].Fail("only a reaction waits a number of requests");
   }
   if (V.Has("held_forever")) {
     if (!V["held_forever"].Bool()) {
       V["held_forever"].Fail("only true makes sense here; leave the lock out instead");
     }
-    Lock.UntilMicroseconds = UINT64_MAX;
-  } else {
+  } else if (V.Has("held_until_ms")) {
     Lock.UntilMicroseconds = V["held_until_ms"].Unsigned(MaxMilliseconds) * Millisecond;
+  } else {
+    Lock.Reaction = Named(V["reaction"], ReactionNames());
+    Lock.AfterRequests =
+        V.Has("after_requests") ? static_cast<unsigned>(V["after_requests"].Unsigned(100000)) : 0;
   }
   return Lock;
 }
 
 BmcWriteSetup BmcWriteFromJson(const JsonView& V, const Scenario& S) {
-  V.AllowOnly({"fru", "offset", "value", "at_ms"});
+  V.AllowOnly({"fru", "offset", "value", "hex", "at_ms", "before"});
   BmcWriteSetup W;
   W.Fru = static_cast<UINT8>(V["fru"].Unsigned(0xFF));
   const FruDeviceSetup* Fru = FindFru(S, W.Fru);
@@ -208,8 +294,25 @@ BmcWriteSetup BmcWriteFromJson(const JsonView& V, const Scenario& S) {
     V["fru"].Fail("no FRU device " + std::to_string(W.Fru) + " in fru_devices");
   }
   W.Offset = static_cast<UINT16>(V["offset"].Unsigned(Fru->Bytes.size() - 1));
-  W.Value = static_cast<UINT8>(V["value"].Unsigned(0xFF));
-  W.AtMicroseconds = V["at_ms"].Unsigned(MaxMilliseconds) * Millisecond;
+  if (V.Has("value") == V.Has("hex")) {
+    V.Fail("give the byte as \"value\" or the bytes as \"hex\", one of the two");
+  }
+  W.Bytes = V.Has("value") ? std::vector<uint8_t>{static_cast<uint8_t>(V["value"].Unsigned(0xFF))}
+                           : V["hex"].HexBytes();
+  if (W.Bytes.empty() || W.Offset + W.Bytes.size() > Fru->Bytes.size()) {
+    V["hex"].Fail("1 to " + std::to_string(Fru->Bytes.size() - W.Offset) +
+                  " bytes fit at that offset");
+  }
+  if (V.Has("at_ms") == V.Has("before")) {
+    V.Fail("give \"at_ms\" or \"before\" (the requests it comes before), one of the two");
+  }
+  if (V.Has("at_ms")) {
+    W.AtMicroseconds = V["at_ms"].Unsigned(MaxMilliseconds) * Millisecond;
+  } else {
+    const JsonView Before = V["before"];
+    Before.AllowOnly({"fru", "offset", "request", "request_number", "nth"});
+    W.Before = MatchFromJson(Before);
+  }
   return W;
 }
 
@@ -224,7 +327,7 @@ UINTN IndexKey(const JsonView& Parent, const std::string& Key) {
 }
 
 void PlatformFromJson(const JsonView& V, Scenario& S) {
-  V.AllowOnly({"info", "info_failures", "inputs", "cpu"});
+  V.AllowOnly({"info", "info_failures", "info_sequences", "inputs", "cpu"});
   if (V.Has("info")) {
     for (const std::string& Key : V["info"].Keys()) {
       S.PlatformInfo[IndexKey(V["info"], Key)] = V["info"].Member(Key).Unsigned(UINT64_MAX);
@@ -232,12 +335,23 @@ void PlatformFromJson(const JsonView& V, Scenario& S) {
   }
   if (V.Has("info_failures")) {
     for (const std::string& Key : V["info_failures"].Keys()) {
-      const JsonView Value = V["info_failures"].Member(Key);
-      const std::optional<EFI_STATUS> Status = StatusFromName(Value.String());
-      if (!Status || *Status == EFI_SUCCESS) {
-        Value.Fail("expected an EFI error status name such as \"EFI_DEVICE_ERROR\"");
+      S.PlatformInfoFailures[IndexKey(V["info_failures"], Key)] =
+          ErrorStatus(V["info_failures"].Member(Key));
+    }
+  }
+  if (V.Has("info_sequences")) {
+    const JsonView Sequences = V["info_sequences"];
+    for (const std::string& Key : Sequences.Keys()) {
+      const JsonView Answers = Sequences.Member(Key);
+      std::vector<InfoAnswerSetup>& Out = S.PlatformInfoSequences[IndexKey(Sequences, Key)];
+      for (size_t I = 0; I < Answers.Size(); ++I) {
+        const JsonView A = Answers[I];
+        if (A.Value().is_string() && A.String().rfind("EFI_", 0) == 0) {
+          Out.push_back({ErrorStatus(A), 0});
+        } else {
+          Out.push_back({EFI_SUCCESS, A.Unsigned(UINT64_MAX)});
+        }
       }
-      S.PlatformInfoFailures[IndexKey(V["info_failures"], Key)] = *Status;
     }
   }
   if (V.Has("inputs")) {
@@ -264,34 +378,118 @@ void PlatformFromJson(const JsonView& V, Scenario& S) {
   }
   if (V.Has("cpu")) {
     const JsonView Cpu = V["cpu"];
-    Cpu.AllowOnly({"threads_per_core", "cores_per_package"});
-    S.ThreadsPerCore = static_cast<UINT32>(Cpu["threads_per_core"].Unsigned(0, 255));
-    S.CoresPerPackage = static_cast<UINT32>(Cpu["cores_per_package"].Unsigned(0, 255));
+    Cpu.AllowOnly({"threads_per_core", "cores_per_package", "max_leaf"});
+    if (Cpu.Has("threads_per_core") || Cpu.Has("cores_per_package")) {
+      S.ThreadsPerCore = static_cast<UINT32>(Cpu["threads_per_core"].Unsigned(0, 255));
+      S.CoresPerPackage = static_cast<UINT32>(Cpu["cores_per_package"].Unsigned(0, 255));
+    }
+    if (Cpu.Has("max_leaf")) {
+      S.MaxCpuidLeaf = static_cast<UINT32>(Cpu["max_leaf"].Unsigned(0xFFFFFFFF));
+    }
   }
 }
 
 void BmcFromJson(const JsonView& V, Scenario& S) {
-  V.AllowOnly({"busy", "completion_codes", "lock", "writes", "wait_messages"});
+  V.AllowOnly({"busy", "completion_codes", "transport_failures", "untruthful", "delays",
+               "request_cost_us", "lock", "writes", "wait_messages"});
   if (V.Has("wait_messages")) {
     for (size_t I = 0; I < V["wait_messages"].Size(); ++I) {
       S.Adapters.WaitAnswers.push_back(WaitMessageAnswerFromJson(V["wait_messages"][I]));
     }
   }
-  const char* Lists[] = {"busy", "completion_codes", "lock", "writes"};
-  for (const char* Name : Lists) {
+  // Each list in its own order, the lists in this order, whichever order the file gives.
+  for (const char* Name : {"busy", "completion_codes", "transport_failures", "untruthful", "delays",
+                           "lock", "writes"}) {
     if (!V.Has(Name)) {
       continue;
     }
+    const std::string N = Name;
     const JsonView Items = V[Name];
     for (size_t I = 0; I < Items.Size(); ++I) {
-      const std::string N = Name;
-      if (N == "busy" || N == "completion_codes") {
-        S.Answers.push_back(AnswerFromJson(Items[I], N == "busy"));
-      } else if (N == "lock") {
+      if (N == "lock") {
         S.Locks.push_back(LockFromJson(Items[I], S));
-      } else {
+      } else if (N == "writes") {
         S.BmcWrites.push_back(BmcWriteFromJson(Items[I], S));
+      } else {
+        S.Answers.push_back(AnswerFromJson(Items[I], N));
       }
+    }
+  }
+  if (V.Has("request_cost_us")) {
+    S.RequestCostMicroseconds = V["request_cost_us"].Unsigned(MaxMilliseconds * Millisecond);
+  }
+}
+
+const std::map<std::string, bool sim::BladeOptions::*>& ProtocolNames() {
+  static const std::map<std::string, bool sim::BladeOptions::*> Names = {
+      {"ipmi_transport", &sim::BladeOptions::InstallIpmiTransport},
+      {"platform_info", &sim::BladeOptions::InstallPlatformInfo},
+      {"status_code", &sim::BladeOptions::InstallStatusCode},
+      {"smbios_edit", &sim::BladeOptions::InstallSmbiosEdit},
+  };
+  return Names;
+}
+
+const std::map<std::string, sim::VariableAccess>& AccessNames() {
+  static const std::map<std::string, sim::VariableAccess> Names = {
+      {"any", sim::VariableAccess::Any},
+      {"read", sim::VariableAccess::Read},
+      {"write", sim::VariableAccess::Write},
+  };
+  return Names;
+}
+
+VariableFailureSetup VariableFailureFromJson(const JsonView& V) {
+  V.AllowOnly({"variable", "read", "write", "access", "kind", "times", "status"});
+  VariableFailureSetup F;
+  if (V.Has("status")) {
+    F.Status = ErrorStatus(V["status"]);
+  }
+  if (V.Has("access")) {
+    if (V.Has("variable") || V.Has("read") || V.Has("write") || V.Has("times")) {
+      V.Fail("\"access\" counts every variable service call; it takes only \"kind\" and "
+             "\"status\"");
+    }
+    F.Nth = static_cast<unsigned>(V["access"].Unsigned(1, 1000000));
+    F.Kind = V.Has("kind") ? Named(V["kind"], AccessNames()) : sim::VariableAccess::Any;
+    return F;
+  }
+  const std::string Label = V["variable"].String();
+  F.Var = FindVariable(Label);
+  if (F.Var == nullptr) {
+    V["variable"].Fail("no such variable; expected TalBladeData, SystemSetup, ServerSetup, "
+                       "CLPFailureFlag or ClpCommandFruIdList");
+  }
+  if (V.Has("read") == V.Has("write") || V.Has("kind")) {
+    V.Fail("give \"read\" or \"write\": the first of that variable's reads or writes to fail");
+  }
+  F.Kind = V.Has("read") ? sim::VariableAccess::Read : sim::VariableAccess::Write;
+  F.Nth = static_cast<unsigned>(V[V.Has("read") ? "read" : "write"].Unsigned(1, 1000000));
+  F.Times = V.Has("times") ? static_cast<int>(V["times"].Unsigned(1, 1000000)) : 1;
+  return F;
+}
+
+void FirmwareFromJson(const JsonView& V, Scenario& S) {
+  V.AllowOnly({"missing_protocols", "pool_failures", "variable_failures"});
+  if (V.Has("missing_protocols")) {
+    const JsonView Missing = V["missing_protocols"];
+    for (size_t I = 0; I < Missing.Size(); ++I) {
+      S.Options.*Named(Missing[I], ProtocolNames()) = false;
+    }
+  }
+  if (V.Has("pool_failures")) {
+    const JsonView Failures = V["pool_failures"];
+    for (size_t I = 0; I < Failures.Size(); ++I) {
+      const JsonView F = Failures[I];
+      F.AllowOnly({"nth", "status"});
+      S.PoolFailures.push_back({static_cast<unsigned>(F["nth"].Unsigned(1, 1000000)),
+                                F.Has("status") ? ErrorStatus(F["status"]) : EFI_OUT_OF_RESOURCES});
+    }
+  }
+  if (V.Has("variable_failures")) {
+    const JsonView Failures = V["variable_failures"];
+    for (size_t I = 0; I < Failures.Size(); ++I) {
+      S.VariableFailures.push_back(VariableFailureFromJson(Failures[I]));
     }
   }
 }
@@ -311,7 +509,7 @@ void CompletionFromJson(const JsonView& V, Scenario& S) {
 Scenario ParseScenario(const nlohmann::json& Json, const std::string& Name,
                        const std::string& BaseDirectory) {
   const JsonView V(Json, Name);
-  V.AllowOnly({"description", "fru_devices", "variables", "platform", "bmc", "pci",
+  V.AllowOnly({"description", "fru_devices", "variables", "platform", "bmc", "firmware", "pci",
                "adapter_drivers", "mp_services", "completion_signal"});
   Scenario S;
   S.Name = Name;
@@ -352,6 +550,9 @@ Scenario ParseScenario(const nlohmann::json& Json, const std::string& Name,
   }
   if (V.Has("mp_services")) {
     MpServicesFromJson(V["mp_services"], S.Adapters);
+  }
+  if (V.Has("firmware")) {
+    FirmwareFromJson(V["firmware"], S);
   }
   if (V.Has("completion_signal")) {
     CompletionFromJson(V["completion_signal"], S);

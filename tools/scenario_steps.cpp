@@ -32,30 +32,72 @@ std::vector<Step> StepsInOrder(const Scenario& S) {
 
 } // namespace
 
+StepRecorder::StepRecorder(sim::Blade& Blade)
+    : Blade_(Blade), Variables_(TakeSnapshot(Blade.Firmware.Variables)) {}
+
+void StepRecorder::Begin(const std::string& Name) {
+  StepOutcome Step;
+  Step.Name = Name;
+  Step.FirstRequest = Blade_.Bmc.TraceSize();
+  FirstCode_ = Blade_.Platform.StatusCodes().size();
+  Steps.push_back(std::move(Step));
+}
+
+StepOutcome& StepRecorder::End(const sim::BootOutcome& Outcome) {
+  StepOutcome& Step = Steps.back();
+  Step.Outcome = Outcome;
+  Step.EndRequest = Blade_.Bmc.TraceSize();
+  const auto& Codes = Blade_.Platform.StatusCodes();
+  Step.StatusCodes.assign(Codes.begin() + FirstCode_, Codes.end());
+  VariableSnapshot After = TakeSnapshot(Blade_.Firmware.Variables);
+  Step.Changes = CompareSnapshots(Variables_, After);
+  Variables_ = std::move(After);
+  return Step;
+}
+
+StepOutcome& StepRecorder::NotRun(const std::string& Name) {
+  StepOutcome Step;
+  Step.Name = Name;
+  Step.Ran = false;
+  Step.FirstRequest = Step.EndRequest = Blade_.Bmc.TraceSize();
+  Steps.push_back(std::move(Step));
+  return Steps.back();
+}
+
 ScheduledSteps RunScheduledSteps(sim::Blade& Blade, const BladeRecorder& Recorder,
-                                 const Scenario& S, bool EntryEnded) {
+                                 const Scenario& S, bool EntryEnded, StepRecorder& Steps) {
   ScheduledSteps Out;
   bool Over = EntryEnded;
   for (const Step& Next : StepsInOrder(S)) {
+    const std::string Name =
+        Next.Driver ? "adapter driver " + S.Adapters.Drivers[*Next.Driver].Name + " starts on " +
+                          Next.On.Text()
+                    : "completion signal";
     if (Over) {
+      StepOutcome& Skipped = Steps.NotRun(Name);
       if (Next.Driver) {
         ArrivalOutcome NotRun;
         NotRun.Driver = S.Adapters.Drivers[*Next.Driver].Name;
         NotRun.Function = Next.On;
         NotRun.At = Next.At;
+        Skipped.Arrival = Out.Arrivals.size();
         Out.Arrivals.push_back(NotRun);
       }
       continue;
     }
     const RecordMarks Begin = Recorder.Now();
-    const VariableSnapshot Before = TakeSnapshot(Blade.Firmware.Variables);
-    if (Next.Driver) {
-      Blade.ScheduleAdapterStart(Blade.Adapters[*Next.Driver], Next.On, Next.At);
-    } else {
-      Blade.ScheduleCompletionSignal(Next.At);
-    }
-    const std::vector<sim::ScheduledOutcome> Done = Blade.RunScheduled();
-    const sim::ScheduledOutcome Ran = Done.empty() ? sim::ScheduledOutcome{} : Done.front();
+    const VariableSnapshot Before = Steps.Variables();
+    sim::ScheduledOutcome Ran;
+    StepOutcome& Done = Steps.Run(Name, [&] {
+      if (Next.Driver) {
+        Blade.ScheduleAdapterStart(Blade.Adapters[*Next.Driver], Next.On, Next.At);
+      } else {
+        Blade.ScheduleCompletionSignal(Next.At);
+      }
+      const std::vector<sim::ScheduledOutcome> All = Blade.RunScheduled();
+      Ran = All.empty() ? sim::ScheduledOutcome{} : All.front();
+      return Ran.Outcome;
+    });
     Over = Ran.Outcome.Reset || Ran.Outcome.Hang;
     if (!Next.Driver) {
       Out.Completion = Ran.Outcome;
@@ -67,6 +109,7 @@ ScheduledSteps RunScheduledSteps(sim::Blade& Blade, const BladeRecorder& Recorde
     A.At = Next.At;
     A.Started = Ran.Started;
     A.Ended = Blade.Firmware.Clock.Now();
+    Done.Arrival = Out.Arrivals.size();
     Out.Arrivals.push_back(std::move(A));
   }
   return Out;

@@ -1,5 +1,7 @@
 #include "tools/sim_run.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 
 #include "sim/problems.h"
@@ -13,6 +15,57 @@ namespace {
 namespace mf = mailbox_format;
 
 constexpr UINT32 AllOnes = 0xFFFFFFFF;
+
+void SetUpBmc(sim::Bmc& Bmc, const Scenario& S) {
+  for (const AnswerSetup& A : S.Answers) {
+    switch (A.What) {
+    case AnswerSetup::Completion:
+      Bmc.InjectCompletion(A.Code, A.Times, A.Match);
+      break;
+    case AnswerSetup::TransportFailure:
+      Bmc.InjectStatus(A.Status, A.Times, A.Match);
+      break;
+    case AnswerSetup::Untruthful:
+      Bmc.InjectFruAnswerFault(A.Fault, A.Times, A.Match);
+      break;
+    case AnswerSetup::Delay:
+      Bmc.InjectDelay(A.DelayMicroseconds, A.Times, A.Match);
+      break;
+    }
+  }
+  Bmc.SetRequestCost(S.RequestCostMicroseconds);
+  for (const LockSetup& L : S.Locks) {
+    if (L.Reaction) {
+      Bmc.ReactToLock(L.Fru, L.HeaderOffset, *L.Reaction, L.AfterRequests);
+    } else {
+      Bmc.HoldMailboxLock(L.Fru, L.HeaderOffset, L.UntilMicroseconds);
+    }
+  }
+  for (const BmcWriteSetup& W : S.BmcWrites) {
+    if (W.Before) {
+      Bmc.ScheduleFruWriteBefore(*W.Before, W.Fru, W.Offset, W.Bytes);
+      continue;
+    }
+    for (size_t I = 0; I < W.Bytes.size(); ++I) {
+      Bmc.ScheduleFruWrite(W.Fru, static_cast<UINT16>(W.Offset + I), W.Bytes[I], W.AtMicroseconds);
+    }
+  }
+}
+
+void SetUpFirmware(sim::Firmware& Firmware, const Scenario& S) {
+  for (const PoolFailureSetup& F : S.PoolFailures) {
+    Firmware.Pool.FailAllocation(F.Nth, F.Status);
+  }
+  for (const VariableFailureSetup& F : S.VariableFailures) {
+    if (F.Var == nullptr) {
+      Firmware.Variables.FailAccess(F.Nth, F.Status, F.Kind);
+    } else if (F.Kind == sim::VariableAccess::Read) {
+      Firmware.Variables.FailGet(F.Var->Var->Name, F.Var->Var->Guid, F.Status, F.Times, F.Nth);
+    } else {
+      Firmware.Variables.FailSet(F.Var->Var->Name, F.Var->Var->Guid, F.Status, F.Times, F.Nth);
+    }
+  }
+}
 
 void SetUpBlade(sim::Blade& Blade, const Scenario& S) {
   for (const FruDeviceSetup& Fru : S.Frus) {
@@ -47,16 +100,21 @@ void SetUpBlade(sim::Blade& Blade, const Scenario& S) {
   if (S.ThreadsPerCore) {
     Blade.Platform.SetCpuTopology(*S.ThreadsPerCore, *S.ThreadsPerCore * *S.CoresPerPackage);
   }
-  for (const AnswerSetup& A : S.Answers) {
-    Blade.Bmc.InjectCompletion(A.Code, A.Times, A.Match);
+  if (S.MaxCpuidLeaf) {
+    Blade.Platform.SetCpuidMaxLeaf(*S.MaxCpuidLeaf);
   }
-  for (const LockSetup& L : S.Locks) {
-    Blade.Bmc.HoldMailboxLock(L.Fru, L.HeaderOffset, L.UntilMicroseconds);
-  }
-  for (const BmcWriteSetup& W : S.BmcWrites) {
-    Blade.Bmc.ScheduleFruWrite(W.Fru, W.Offset, W.Value, W.AtMicroseconds);
+  for (const auto& [Index, Answers] : S.PlatformInfoSequences) {
+    for (const InfoAnswerSetup& A : Answers) {
+      if (EFI_ERROR(A.Status)) {
+        Blade.Platform.QueueInfoFailure(Index, A.Status);
+      } else {
+        Blade.Platform.QueueInfo(Index, A.Value);
+      }
+    }
   }
   SetUpAdapters(Blade, S.Adapters);
+  SetUpBmc(Blade.Bmc, S);
+  SetUpFirmware(Blade.Firmware, S);
 }
 
 std::array<uint8_t, mf::MailboxLockBytes> LockBytes(const std::vector<uint8_t>& Fru, UINT16 H) {
@@ -101,6 +159,41 @@ std::optional<mf::ResultRecordValue> WrittenRecord(const std::vector<sim::IpmiRe
   return Found;
 }
 
+// The text the host read after it last read the command's id at Offset among the first End
+// requests: the chunks that followed, up to the NUL. Unset when it did not read the whole text.
+std::optional<std::string> TextAsRead(const std::vector<sim::IpmiRequest>& Trace, size_t End,
+                                      UINT8 Fru, UINT16 Offset) {
+  auto IsRead = [Fru](const sim::IpmiRequest& R, UINT16 At, UINT8 Count) {
+    return IsFruRequest(R, sim::ipmi::CmdReadFruData) && !EFI_ERROR(R.Status) && R.Data[0] == Fru &&
+           R.Data.size() == 4 && RequestOffset(R) == At && R.Data[3] == Count &&
+           R.Response.size() == Count + 1u;
+  };
+  End = std::min(End, Trace.size());
+  size_t Request = End;
+  for (size_t I = 0; I < End; ++I) {
+    Request = IsRead(Trace[I], Offset, 2) ? I : Request;
+  }
+  std::string Text;
+  UINT16 Next = static_cast<UINT16>(Offset + 2);
+  for (size_t I = Request + 1; I < End && Text.size() < 256; ++I) {
+    const sim::IpmiRequest& R = Trace[I];
+    if (R.Status == EFI_DEVICE_ERROR && R.CompletionCode == sim::ipmi::CompletionFruBusy) {
+      continue; // the same chunk is asked for again
+    }
+    if (!IsRead(R, Next, 16)) {
+      return std::nullopt;
+    }
+    for (size_t B = 1; B < R.Response.size(); ++B) {
+      if (R.Response[B] == 0) {
+        return Text;
+      }
+      Text += static_cast<char>(R.Response[B]);
+    }
+    Next = static_cast<UINT16>(Next + 16);
+  }
+  return std::nullopt;
+}
+
 std::optional<mf::ResultRecordValue> RecordAt(const std::vector<uint8_t>& Fru, UINT16 R, UINT8 List,
                                               size_t Index) {
   if (R == 0 || Index >= mf::ResultRecordsPerList || R + mf::ResultAreaSize > Fru.size()) {
@@ -113,6 +206,18 @@ std::optional<mf::ResultRecordValue> RecordAt(const std::vector<uint8_t>& Fru, U
   return mf::DecodeResultRecord(Fru.data() + At);
 }
 
+// Whether the host takes a line for a platform command: "SET BOOTCFGSETTING1 " or "SET B1 " in any
+// case, and not "SET N".
+bool IsPlatformLine(const std::string& Text) {
+  auto StartsWith = [&Text](const std::string& Prefix) {
+    return Text.size() >= Prefix.size() &&
+           std::equal(Prefix.begin(), Prefix.end(), Text.begin(), [](char P, char T) {
+             return std::toupper(static_cast<unsigned char>(T)) == P;
+           });
+  };
+  return StartsWith("SET BOOTCFGSETTING1 ") || StartsWith("SET B1 ");
+}
+
 std::string Meaning(const CommandOutcome& C, bool PlatformList, bool Overflow, bool Covered) {
   if (C.Index >= mf::MailboxCommandsPerList) {
     return Overflow ? "not run: past the 32 commands of a list (OverflowMarker written)"
@@ -122,7 +227,12 @@ std::string Meaning(const CommandOutcome& C, bool PlatformList, bool Overflow, b
     return C.Record ? "not run (record left from before)" : "not run";
   }
   if (!C.Record) {
-    return PlatformList ? "no record (not a platform command)" : "no record (sent to no adapter)";
+    if (!PlatformList) {
+      return "no record (sent to no adapter)";
+    }
+    return IsPlatformLine(C.TextAsRead.value_or(C.Text))
+               ? "no record (the pass stopped before writing it)"
+               : "no record (not a platform command)";
   }
   std::string Text = mf::StatusWordName(C.Record->Status);
   if (C.Executions > 1 && PlatformList) {
@@ -160,7 +270,8 @@ MailboxOutcome DescribeMailbox(UINT8 Fru, bool Platform, const mf::DecodedMailbo
                           M.OverflowLists.end();
     const auto& Commands = Initial.Image.Lists[L.Number]->Commands;
     for (size_t I = 0; I < Commands.size(); ++I) {
-      CommandOutcome C{L.Number, I, Commands[I].Id, Commands[I].Text, 0, std::nullopt, ""};
+      CommandOutcome C{L.Number,     I,  Commands[I].Id, Commands[I].Text, 0,
+                       std::nullopt, "", std::nullopt};
       // The platform pass runs list 0 of the platform's mailbox during the entry; adapter runs may
       // read it again later.
       const bool PlatformList = Platform && L.Number == 0;
@@ -168,6 +279,11 @@ MailboxOutcome DescribeMailbox(UINT8 Fru, bool Platform, const mf::DecodedMailbo
       if (I < mf::MailboxCommandsPerList) {
         C.Executions = Executions(Trace, PlatformList ? EntryRequests : Trace.size(), Fru,
                                   L.CommandOffsets[I]);
+        C.TextAsRead = TextAsRead(Trace, PlatformList ? EntryRequests : Trace.size(), Fru,
+                                  L.CommandOffsets[I]);
+        if (C.TextAsRead == C.Text) {
+          C.TextAsRead.reset();
+        }
         C.Record = RecordAt(AtEnd, M.ResultAreaOffset, L.Number, I);
         if (I == 0 && Overflow) {
           C.Record =
@@ -202,10 +318,17 @@ IpmiCounts CountRequests(const std::vector<sim::IpmiRequest>& Trace) {
   return Counts;
 }
 
-// The platform mailbox's FRU device, chosen as the driver chooses it.
+// The platform mailbox's FRU device, chosen as the driver chooses it at its entry.
 UINT8 PlatformFru(const Scenario& S) {
-  auto It = S.PlatformInfo.find(30);
-  return It != S.PlatformInfo.end() && It->second != 0 ? 2 : 1;
+  UINT64 Answer = 0;
+  auto Sequence = S.PlatformInfoSequences.find(30);
+  auto Steady = S.PlatformInfo.find(30);
+  if (Sequence != S.PlatformInfoSequences.end() && !Sequence->second.empty()) {
+    Answer = Sequence->second.front().Value;
+  } else if (Steady != S.PlatformInfo.end()) {
+    Answer = Steady->second;
+  }
+  return Answer != 0 ? 2 : 1;
 }
 
 } // namespace
@@ -218,13 +341,16 @@ RunOutcome RunScenario(const Scenario& S) {
   const auto RealStart = std::chrono::steady_clock::now();
   {
     // The recorder stands in as the transport, so that the records of the blade can be put in
-    // order; it passes every request on to the BMC.
-    sim::BladeOptions Options;
+    // order; it passes every request on to the BMC. A blade without the transport goes without the
+    // recorder too.
+    sim::BladeOptions Options = S.Options;
     Options.InstallIpmiTransport = false;
-    Options.InstallMpServices = S.Adapters.Mp.Present;
+    Options.InstallMpServices = S.Options.InstallMpServices && S.Adapters.Mp.Present;
     sim::Blade Blade(Options);
     BladeRecorder Recorder(Blade, S.Adapters.WaitAnswers);
-    Recorder.Install();
+    if (S.Options.InstallIpmiTransport) {
+      Recorder.Install();
+    }
     SetUpBlade(Blade, S);
     std::vector<std::pair<UINT8, mf::DecodedMailbox>> Mailboxes;
     for (const FruDeviceSetup& Fru : S.Frus) {
@@ -238,18 +364,21 @@ RunOutcome RunScenario(const Scenario& S) {
     }
     const VariableSnapshot Before = TakeSnapshot(Blade.Firmware.Variables);
     const uint64_t Start = Blade.Firmware.Clock.Now();
+    StepRecorder Steps(Blade);
 
-    Out.Entry = Blade.LoadDriver();
+    Out.Entry = Steps.Run("entry", [&] { return Blade.LoadDriver(); }).Outcome;
     std::map<UINT8, std::vector<uint8_t>> AfterEntry;
     for (const auto& [Id, Decoded] : Mailboxes) {
       AfterEntry[Id] = Blade.Bmc.ReadFru(Id, 0, Blade.Bmc.Fru(Id).size());
     }
-    const size_t EntryRequests = Blade.Bmc.Trace().size();
-    ScheduledSteps Steps = RunScheduledSteps(Blade, Recorder, S, Out.Entry.Hang || Out.Entry.Reset);
-    Out.Arrivals = std::move(Steps.Arrivals);
-    Out.Completion = Steps.Completion;
+    const size_t EntryRequests = Blade.Bmc.TraceSize();
+    ScheduledSteps Scheduled =
+        RunScheduledSteps(Blade, Recorder, S, Out.Entry.Hang || Out.Entry.Reset, Steps);
+    Out.Arrivals = std::move(Scheduled.Arrivals);
+    Out.Completion = Scheduled.Completion;
     Out.CompletionDue = S.CompletionSignal;
 
+    Out.Steps = std::move(Steps.Steps);
     Out.VirtualMicroseconds = Blade.Firmware.Clock.Now() - Start;
     Out.Stalls = Blade.Firmware.Stalls().size();
     Out.Trace = Blade.Bmc.Trace();
@@ -257,10 +386,12 @@ RunOutcome RunScenario(const Scenario& S) {
     Out.Changes = CompareSnapshots(Before, TakeSnapshot(Blade.Firmware.Variables));
     Out.StatusCodes = Blade.Platform.StatusCodes();
     Out.Resets = Blade.Firmware.Resets();
+    for (UINT8 Id : Blade.Bmc.FruIds()) {
+      Out.FrusAtEnd[Id] = Blade.Bmc.ReadFru(Id, 0, Blade.Bmc.Fru(Id).size());
+    }
     for (const auto& [Id, Decoded] : Mailboxes) {
       Out.Mailboxes.push_back(DescribeMailbox(Id, Id == PlatformFru(S), Decoded, AfterEntry[Id],
-                                              Blade.Bmc.ReadFru(Id, 0, Blade.Bmc.Fru(Id).size()),
-                                              Out.Trace, EntryRequests));
+                                              Out.FrusAtEnd[Id], Out.Trace, EntryRequests));
     }
   }
   Out.Problems = std::move(Problems.Messages);

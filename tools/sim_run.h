@@ -3,6 +3,7 @@
 // the report.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ struct CommandOutcome {
   unsigned Executions; // how often the host read the command to carry it out
   std::optional<mailbox_format::ResultRecordValue> Record;
   std::string Meaning; // "Done", "Refused, retried 2 times", "no record (not a platform command)"
+  // The text as the host last read it, when that differs from the mailbox at power-on (the BMC
+  // wrote into it meanwhile, or answered with other bytes).
+  std::optional<std::string> TextAsRead;
 };
 
 struct MailboxOutcome {
@@ -44,18 +48,35 @@ struct IpmiCounts {
   size_t Failed = 0;      // any other failure
 };
 
+// One call into the driver and what it did: its requests (Trace[FirstRequest, EndRequest)), the
+// variables it changed, the status codes it raised. An adapter driver's start is a step too, with
+// what its arrival did in detail.
+struct StepOutcome {
+  std::string Name; // "entry", "adapter driver 8086 starts on 05:00.0", "completion signal"
+  bool Ran = true;  // false: the boot had ended before its time
+  sim::BootOutcome Outcome;
+  size_t FirstRequest = 0;
+  size_t EndRequest = 0;
+  std::vector<FieldChange> Changes;
+  std::vector<sim::StatusCodeRecord> StatusCodes;
+  std::optional<size_t> Arrival; // its entry in RunOutcome::Arrivals
+};
+
 struct RunOutcome {
   std::string Scenario;
   std::string Description;
   sim::BootOutcome Entry;
   std::optional<sim::BootOutcome> Completion; // unset when not given (or a reset came first)
   bool CompletionDue = false;                 // the scenario gives it
-  std::vector<ArrivalOutcome> Arrivals;       // in the order the adapter drivers started
+  // The entry, each adapter driver's start and the completion signal, in the order they ran.
+  std::vector<StepOutcome> Steps;
+  std::vector<ArrivalOutcome> Arrivals; // the starts' details, in the same order
   std::vector<MailboxOutcome> Mailboxes;
-  std::vector<FieldChange> Changes;
+  std::vector<FieldChange> Changes; // over the whole boot
   std::vector<sim::StatusCodeRecord> StatusCodes;
   std::vector<sim::ResetRecord> Resets;
   std::vector<sim::IpmiRequest> Trace;
+  std::map<UINT8, std::vector<uint8_t>> FrusAtEnd; // every FRU device as the boot left it
   IpmiCounts Ipmi;
   uint64_t VirtualMicroseconds = 0;
   size_t Stalls = 0;

@@ -8,7 +8,7 @@ add_tool_test(bladecfg-sim.default.adapters 0
   "Adapter arrivals: 6 \\(1 wait, 5 run now\\).*Mailbox: FRU device 4.*0x0406  0x0500 +done, read in 4 adapter passes.*branch: wait.*wait: 1\\.500000 s.*slowed down: cpu0 0x12.*ran on 3 APs.*sent: SET AddressOrigin=DHCP.*not sent: for port 2; the adapter served is port 1.*sent: Set BootEnable=iSCSI.*sent: SET Permanentaddress=FFFFFFFFFFFF.*PendingMask8086: 0x0000003C -> 0x00000000.*nothing pending for vendor 0x8086.*sent: SET NETPORT1 OEMTAL_BOOTENABLE=DISABLE.*sent: Set Netport1 OEMTAL_MULTIFUNCTIONMODE=SF"
   -- $<TARGET_FILE:bladecfg-sim>)
 add_tool_test(bladecfg-sim.default.adapters.json 0
-  "\"arrivals\": \\[.*\"branch\": \"wait\".*\"length_us\": 1500000.*\"sent\": {[^}]*\"text\": \"SET BootEnable=ENABLE\".*\"not_sent\": \"for port 2; the adapter served is port 1\""
+  "\"steps\": \\[.*\"arrival\": {.*\"branch\": \"wait\".*\"length_us\": 1500000.*\"sent\": {[^}]*\"text\": \"SET BootEnable=ENABLE\".*\"not_sent\": \"for port 2; the adapter served is port 1\""
   -- $<TARGET_FILE:bladecfg-sim> --json)
 
 add_tool_test(bladecfg-sim.adapter-restore 0

@@ -98,7 +98,32 @@ const BadFile BadFiles[] = {
     {R"(, "bmc": {"lock": [{"fru": 3, "held_forever": true}]})",
      "blade.json: bmc.lock[0].fru: no FRU device 3 in fru_devices"},
     {R"(, "bmc": {"lock": [{"fru": 1}]})",
-     "blade.json: bmc.lock[0]: give \"held_until_ms\" or \"held_forever\": true"},
+     "blade.json: bmc.lock[0]: give \"held_until_ms\", \"held_forever\": true or a \"reaction\", "
+     "one of the three"},
+    {R"(, "bmc": {"lock": [{"fru": 1, "reaction": "sulks"}]})",
+     "blade.json: bmc.lock[0].reaction: expected one of \"hands_turn_back\", "
+     "\"takes_lock_while_host_holds\", \"yields_when_asked\", found \"sulks\""},
+    {R"(, "bmc": {"lock": [{"fru": 1, "held_forever": true, "after_requests": 2}]})",
+     "blade.json: bmc.lock[0].after_requests: only a reaction waits a number of requests"},
+    {R"(, "bmc": {"busy": [{"nth": 0}]})", "blade.json: bmc.busy[0].nth: 0 is out of range"},
+    {R"(, "bmc": {"transport_failures": [{"status": "EFI_SUCCESS"}]})",
+     "blade.json: bmc.transport_failures[0].status: expected an EFI error status name"},
+    {R"(, "bmc": {"untruthful": [{"answer": "fib"}]})",
+     "blade.json: bmc.untruthful[0].answer: expected one of \"count_above_request\""},
+    {R"(, "bmc": {"writes": [{"fru": 1, "offset": 5, "value": 1}]})",
+     "blade.json: bmc.writes[0]: give \"at_ms\" or \"before\""},
+    {R"(, "bmc": {"writes": [{"fru": 1, "offset": 4095, "hex": "01 02", "at_ms": 1}]})",
+     "blade.json: bmc.writes[0].hex: 1 to 1 bytes fit at that offset"},
+    {R"(, "bmc": {"writes": [{"fru": 1, "offset": 5, "value": 1, "before": {"times": 2}}]})",
+     "blade.json: bmc.writes[0].before.times: unknown field"},
+    {R"(, "firmware": {"missing_protocols": ["ipmi"]})",
+     "blade.json: firmware.missing_protocols[0]: expected one of \"ipmi_transport\""},
+    {R"(, "firmware": {"variable_failures": [{"variable": "TalBladeData"}]})",
+     "blade.json: firmware.variable_failures[0]: give \"read\" or \"write\""},
+    {R"(, "firmware": {"variable_failures": [{"access": 3, "variable": "TalBladeData"}]})",
+     "blade.json: firmware.variable_failures[0]: \"access\" counts every variable service call"},
+    {R"(, "platform": {"info_sequences": {"30": ["EFI_FINE"]}})",
+     "blade.json: platform.info_sequences.30[0]: expected an EFI error status name"},
     {R"(, "bmc": {"writes": [{"fru": 1, "offset": 5000, "value": 1, "at_ms": 0}]})",
      "blade.json: bmc.writes[0].offset: 5000 is out of range"},
     {R"(, "completion_signal": "yes")",
@@ -128,6 +153,59 @@ TEST(BadScenario, LockOnADeviceWithoutAMailbox) {
           R"({"fru_devices": [{"id": 4, "size": 2048}], "bmc": {"lock": [{"fru": 4, "held_until_ms": 5}]}})")
           .rfind("blade.json: bmc.lock[0].fru: FRU device 4 holds no mailbox", 0),
       0u);
+}
+
+TEST(ScenarioFile, MisbehavioursAndFailuresAreRead) {
+  const tools::Scenario S = ParseScenario(tools::ParseJsonText(With(R"(,
+    "bmc": {"transport_failures": [{"status": "EFI_TIMEOUT", "request": "read", "nth": 3}],
+            "untruthful": [{"answer": "different_data", "request_number": 12, "times": 2}],
+            "delays": [{"delay_ms": 5000, "request": "write"}],
+            "completion_codes": [{"code": "0xC0", "request": "power_restore", "nth": 2}],
+            "request_cost_us": 250,
+            "lock": [{"fru": 1, "reaction": "hands_turn_back", "after_requests": 3}],
+            "writes": [{"fru": 1, "offset": "0x0240", "hex": "41 42",
+                        "before": {"request": "read", "offset": "0x0240", "nth": 2}}]},
+    "platform": {"info_sequences": {"30": [0, 1, "EFI_DEVICE_ERROR"]}, "cpu": {"max_leaf": 10}},
+    "firmware": {"missing_protocols": ["status_code", "smbios_edit"],
+                 "pool_failures": [{"nth": 2}],
+                 "variable_failures": [{"variable": "SystemSetup", "read": 2, "times": 1},
+                                       {"access": 7, "kind": "write", "status": "EFI_NOT_READY"}]})"),
+                                                               "blade.json"),
+                                          "blade.json", "");
+  // The lists come in their fixed order: completion codes before transport failures, and so on.
+  ASSERT_EQ(S.Answers.size(), 4u);
+  EXPECT_EQ(S.Answers[0].Code, 0xC0);
+  EXPECT_EQ(S.Answers[0].Match.Nth, 2u);
+  EXPECT_EQ(S.Answers[1].What, tools::AnswerSetup::TransportFailure);
+  EXPECT_EQ(S.Answers[1].Status, EFI_TIMEOUT);
+  EXPECT_EQ(S.Answers[1].Match.Nth, 3u);
+  EXPECT_EQ(S.Answers[2].Fault, sim::FruAnswerFault::DifferentData);
+  EXPECT_EQ(S.Answers[2].Match.Number, 12u);
+  EXPECT_EQ(S.Answers[2].Times, 2);
+  EXPECT_EQ(S.Answers[3].DelayMicroseconds, 5000000u);
+  EXPECT_EQ(S.RequestCostMicroseconds, 250u);
+  ASSERT_EQ(S.Locks.size(), 1u);
+  EXPECT_EQ(S.Locks[0].Reaction, sim::LockReaction::HandTurnBack);
+  EXPECT_EQ(S.Locks[0].AfterRequests, 3u);
+  ASSERT_EQ(S.BmcWrites.size(), 1u);
+  EXPECT_EQ(S.BmcWrites[0].Bytes, (std::vector<uint8_t>{0x41, 0x42}));
+  ASSERT_TRUE(S.BmcWrites[0].Before.has_value());
+  EXPECT_EQ(S.BmcWrites[0].Before->Offset, 0x0240);
+  ASSERT_EQ(S.PlatformInfoSequences.at(30).size(), 3u);
+  EXPECT_EQ(S.PlatformInfoSequences.at(30)[1].Value, 1u);
+  EXPECT_EQ(S.PlatformInfoSequences.at(30)[2].Status, EFI_DEVICE_ERROR);
+  EXPECT_EQ(S.MaxCpuidLeaf, 10u);
+  EXPECT_TRUE(S.Options.InstallIpmiTransport);
+  EXPECT_FALSE(S.Options.InstallStatusCode);
+  EXPECT_FALSE(S.Options.InstallSmbiosEdit);
+  ASSERT_EQ(S.PoolFailures.size(), 1u);
+  EXPECT_EQ(S.PoolFailures[0].Status, EFI_OUT_OF_RESOURCES);
+  ASSERT_EQ(S.VariableFailures.size(), 2u);
+  EXPECT_EQ(S.VariableFailures[0].Kind, sim::VariableAccess::Read);
+  EXPECT_EQ(S.VariableFailures[0].Nth, 2u);
+  EXPECT_EQ(S.VariableFailures[1].Var, nullptr);
+  EXPECT_EQ(S.VariableFailures[1].Kind, sim::VariableAccess::Write);
+  EXPECT_EQ(S.VariableFailures[1].Status, EFI_NOT_READY);
 }
 
 TEST(ScenarioFile, FieldsByNameLandAtTheirOffsets) {

@@ -162,6 +162,126 @@ TEST(SimReport, ItemThirtyMovesThePlatformMailboxToFruTwo) {
   EXPECT_EQ(R.Mailboxes[1].Commands[0].Meaning, "Done");
 }
 
+// The default blade's steps: the entry, the six adapter drivers' starts, the completion signal.
+TEST(SimReport, StepsShowEachCallsRequestsAndChanges) {
+  const tools::RunOutcome R = tools::RunScenario(tools::DefaultScenario());
+  ASSERT_EQ(R.Steps.size(), 8u);
+  EXPECT_EQ(R.Steps[0].Name, "entry");
+  EXPECT_EQ(R.Steps[1].Name, "adapter driver net8086 starts on 04:00.0");
+  EXPECT_EQ(R.Steps[7].Name, "completion signal");
+  size_t Next = 0;
+  size_t Changes = 0;
+  for (size_t I = 0; I < R.Steps.size(); ++I) {
+    const tools::StepOutcome& Step = R.Steps[I];
+    EXPECT_TRUE(Step.Ran);
+    EXPECT_EQ(Step.FirstRequest, Next) << Step.Name;
+    Next = Step.EndRequest;
+    Changes += Step.Changes.size();
+    EXPECT_EQ(Step.Arrival.has_value(), I != 0 && I != 7) << Step.Name;
+    if (Step.Arrival) {
+      EXPECT_EQ(*Step.Arrival, I - 1);
+      EXPECT_EQ(R.Arrivals[I - 1].Requests, Step.EndRequest - Step.FirstRequest);
+      EXPECT_EQ(R.Arrivals[I - 1].StatusCodes.size(), Step.StatusCodes.size());
+    }
+  }
+  EXPECT_EQ(Next, R.Trace.size());
+  EXPECT_GE(Changes, R.Changes.size());
+  EXPECT_FALSE(R.Steps[1].Changes.empty()) << "the waiting arrival writes AdapterReadyWait";
+  EXPECT_EQ(R.Steps[0].StatusCodes.size(), 1u);
+  const tools::StepOutcome& Completion = R.Steps[7];
+  const std::string Text = tools::TextReport(R, true);
+  const std::string Line = "Step 8, completion signal: returned EFI_SUCCESS; " +
+                           std::to_string(Completion.EndRequest - Completion.FirstRequest) +
+                           " IPMI requests";
+  EXPECT_NE(Text.find(Line), std::string::npos) << Text;
+  EXPECT_NE(Text.find("Step 2, adapter driver net8086 starts on 04:00.0: returned EFI_SUCCESS"),
+            std::string::npos);
+  EXPECT_NE(Text.find("  completion signal:\n    "), std::string::npos);
+  const nlohmann::ordered_json J = tools::JsonReport(R, false);
+  EXPECT_EQ(J["steps"][7]["requests"]["count"], Completion.EndRequest - Completion.FirstRequest);
+  EXPECT_EQ(J["steps"][0]["variables_changed"].size(), R.Steps[0].Changes.size());
+  EXPECT_EQ(J["steps"][1]["arrival"]["branch"], "wait");
+  EXPECT_FALSE(J["steps"][0].contains("arrival"));
+}
+
+// The default blade without its adapters (the completion signal right after the entry). Request
+// numbers of its first command: 10 reads its id at 0x0220, 11 to 13 its text from 0x0222 on.
+TEST(SimReport, MisbehavingBmcsFromTheScenario) {
+  nlohmann::json Twelve = nlohmann::json::parse(tools::DefaultScenarioText());
+  for (const char* Key : {"pci", "adapter_drivers", "mp_services", "completion_signal"}) {
+    Twelve.erase(Key);
+  }
+  auto Run = [&](const std::string& Bmc) {
+    nlohmann::json J = Twelve;
+    J["bmc"] = nlohmann::json::parse(Bmc);
+    return RunText(J.dump());
+  };
+  // The BMC changes the text between the host's id read and its text read.
+  tools::RunOutcome R = Run(R"({"writes": [{"fru": 1, "offset": "0x0232", "value": 88,
+                                             "before": {"request": "read", "offset": "0x0232"}}]})");
+  EXPECT_EQ(Meanings(R)[0], "no record (not a platform command)");
+  EXPECT_EQ(R.Mailboxes[0].Commands[0].TextAsRead, "SET BOOTCFGSETTIXG1 OEMTAL_LOM1=ENABLE");
+  EXPECT_NE(tools::TextReport(R, false).find("the host read: SET BOOTCFGSETTIXG1"),
+            std::string::npos);
+  // A transport failure without a completion code on the read of the text's first chunk cuts the
+  // pass short.
+  R = Run(R"({"transport_failures": [{"status": "EFI_TIMEOUT", "request": "read",
+                                        "offset": "0x0222", "nth": 1}]})");
+  EXPECT_EQ(R.Trace[10].Status, EFI_TIMEOUT);
+  EXPECT_EQ(R.Trace.size(), 11u + 4u) << "the pass stops there; the completion signal follows";
+  EXPECT_EQ(Meanings(R)[0], "no record (the pass stopped before writing it)");
+  EXPECT_EQ(Meanings(R)[1], "not run");
+  // A count byte that lies about the record read back before it is written.
+  R = Run(R"({"untruthful": [{"answer": "longer_than_count", "request_number": 14}]})");
+  EXPECT_EQ(Meanings(R)[0], "no record (the pass stopped before writing it)");
+  // The BMC holds the lock and hands the turn back once the host has asked and yielded it.
+  R = Run(R"({"lock": [{"fru": 1, "reaction": "hands_turn_back", "after_requests": 2}]})");
+  EXPECT_EQ(Meanings(R)[0], "Done");
+  EXPECT_EQ(R.VirtualMicroseconds, 0u);
+  EXPECT_EQ(R.Mailboxes[0].LockAtEnd[1], 1) << "the BMC still wants the mailbox";
+  // A slow BMC: each request costs a millisecond, one of them five seconds more.
+  R = Run(R"({"request_cost_us": 1000, "delays": [{"delay_ms": 5000, "request_number": 3}]})");
+  EXPECT_EQ(R.VirtualMicroseconds, R.Trace.size() * 1000 + 5000000u);
+}
+
+TEST(SimReport, FailingFirmwareFromTheScenario) {
+  const std::string Mailbox = Platform(Numbered(2));
+  auto Run = [&](const std::string& Extra) {
+    nlohmann::json J = nlohmann::json::parse(Mailbox);
+    J.update(nlohmann::json::parse(Extra));
+    return RunText(J.dump());
+  };
+  // No text area: nothing runs, the BMC's lock bytes are not touched.
+  tools::RunOutcome R = Run(R"({"platform": {"inputs": {"adapter_ready": true}},
+                                "firmware": {"pool_failures": [{"nth": 1}]}})");
+  EXPECT_EQ(Meanings(R), (std::vector<std::string>{"not run", "not run"}));
+  EXPECT_EQ(R.Mailboxes[0].LockAfterEntry[2], 0);
+  // The second read of SystemSetup fails: the first command is done, the pass stops at the second.
+  R = Run(R"({"platform": {"inputs": {"adapter_ready": true}},
+              "firmware": {"variable_failures": [{"variable": "SystemSetup", "read": 2}]}})");
+  EXPECT_EQ(Meanings(R),
+            (std::vector<std::string>{"Done", "no record (the pass stopped before writing it)"}));
+  // Without the status-code protocol the failure report goes nowhere, and the boot goes on.
+  R = Run(R"({"variables": {"TalBladeData": {"ClpFailurePause": 1}},
+              "firmware": {"missing_protocols": ["status_code"],
+                           "variable_failures": [{"access": 3}]}})");
+  EXPECT_TRUE(R.Entry.Returned);
+  EXPECT_TRUE(R.StatusCodes.empty());
+  EXPECT_TRUE(Changed(R, "CLPFailureFlag", "Reported", "1"));
+  // Without the IPMI transport nothing reaches the BMC, at the entry or at an adapter's arrival.
+  nlohmann::json Blade = nlohmann::json::parse(tools::DefaultScenarioText());
+  Blade["firmware"] = {{"missing_protocols", {"ipmi_transport"}}};
+  R = RunText(Blade.dump());
+  EXPECT_TRUE(R.Entry.Returned);
+  EXPECT_TRUE(R.Trace.empty());
+  EXPECT_EQ(R.Steps.size(), 8u);
+  EXPECT_EQ(R.Mailboxes[0].Commands[0].Meaning, "not run");
+  // Item 30 answers 0 at the entry and 1 at the completion signal: the release looks in FRU 2.
+  R = Run(R"({"platform": {"info_sequences": {"30": [0, 1]}}})");
+  EXPECT_EQ(Meanings(R)[0], "Done");
+  EXPECT_EQ(R.Mailboxes[0].LockAtEnd[2], 1) << "released where it is not";
+}
+
 TEST(SimReport, JsonCarriesTheSameReport) {
   const tools::RunOutcome R = tools::RunScenario(tools::DefaultScenario());
   const nlohmann::ordered_json J = nlohmann::ordered_json::parse(tools::JsonReport(R, true).dump());
