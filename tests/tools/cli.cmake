@@ -24,6 +24,11 @@ add_tool_test(bladecfg-sim.json 0 "\"meaning\": \"Refused, retried 2 times\".*\"
 add_tool_test(bladecfg-sim.usage 109 "" -- $<TARGET_FILE:bladecfg-sim> --bogus)
 add_tool_test(bladecfg-sim.missing-file 2 "" -- $<TARGET_FILE:bladecfg-sim> no-such-scenario.json)
 
+add_test(NAME bladecfg-sim.dump-fru
+  COMMAND ${CMAKE_COMMAND} -DSIM=$<TARGET_FILE:bladecfg-sim> -DMAILBOX=$<TARGET_FILE:bladecfg-mailbox>
+          -DWORK=${CMAKE_CURRENT_BINARY_DIR}/dump-fru -P ${CMAKE_CURRENT_LIST_DIR}/dump_fru.cmake)
+set_tests_properties(bladecfg-sim.dump-fru PROPERTIES LABELS tools)
+
 # Every example scenario runs clean: the boot ends, nothing goes wrong in the simulated blade. The
 # examples named hang-* show a boot that never ends: they report the hang and exit with 1.
 file(GLOB ExampleFiles CONFIGURE_DEPENDS ${Examples}/*.json)
