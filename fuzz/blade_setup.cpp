@@ -253,9 +253,6 @@ BladeFacts SetUp(const BladeInput& Input, sim::Blade& Blade) {
   }
   Blade.Bmc.SetRequestCost(BaseRequestCost + Input.RequestCost * (Tick / 1000));
   Blade.Firmware.Clock.SetWatchdog(DesignWaits + BmcDelays);
-  for (UINT8 Id : Blade.Bmc.FruIds()) {
-    Facts.FrusAtPowerOn[Id] = Blade.Bmc.Fru(Id);
-  }
   return Facts;
 }
 

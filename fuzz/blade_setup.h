@@ -1,19 +1,15 @@
 // Builds the simulated blade a fuzz input describes.
 #pragma once
 
-#include <map>
-#include <vector>
-
 #include "fuzz/blade_input.h"
 #include "sim/blade.h"
 
 namespace fuzz {
 
-// What the checks need to know of the set-up: the FRU devices as the BMC holds them at power-on,
-// whether the BMC changes or misreports their contents during the boot (then the contents at
-// power-on bound nothing), and whether the completion signal comes.
+// What the checks need to know of the set-up: whether the BMC changes or misreports the FRU
+// contents during the boot (then the contents at power-on bound nothing), and whether the
+// completion signal comes.
 struct BladeFacts {
-  std::map<uint8_t, std::vector<uint8_t>> FrusAtPowerOn;
   bool ContentsChange = false;
   bool CompletionSignal = true;
 };

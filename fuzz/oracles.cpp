@@ -278,7 +278,7 @@ void CheckHostWrites(const sim::Bmc& Bmc, const WritePlaces& Places) {
   });
 }
 
-size_t PlatformRequestBound(const BladeFacts& Facts) {
+size_t PlatformRequestBound(const BladeFacts& Facts, sim::Bmc& Bmc) {
   constexpr size_t Search = mf::MailboxCandidates * 2; // 28 bytes: chunks of 16 and 12
   constexpr size_t Lock = 2 * 2 + LockPolls * 2 + 2;   // flag and turn read and written, the polls,
                                                        // the flag cleared at the time-out
@@ -287,8 +287,7 @@ size_t PlatformRequestBound(const BladeFacts& Facts) {
   constexpr size_t Release = Search + 2;
   size_t Entry = 0;
   for (UINT8 Fru : {UINT8{1}, UINT8{2}}) {
-    auto It = Facts.FrusAtPowerOn.find(Fru);
-    const std::vector<uint8_t>* Device = It != Facts.FrusAtPowerOn.end() ? &It->second : nullptr;
+    const std::vector<uint8_t>* Device = Bmc.HasFruDevice(Fru) ? &Bmc.Fru(Fru) : nullptr;
     Entry = std::max(Entry, Search + Lock + HeaderFields +
                                 ListRequests(Device, Facts.ContentsChange) + Overflow);
   }

@@ -70,8 +70,9 @@ void CheckHostWrites(const sim::Bmc& Bmc, const WritePlaces& Places);
 // The most requests the platform pass and the completion signal need for what the mailbox holds:
 // the header search, the lock with all its polls, and for each command of list 0 (at most 32)
 // three executions of the id and text reads it holds, its record and a power-restore request.
-// Requests the BMC answered "busy" are not counted: each one is retried.
-size_t PlatformRequestBound(const BladeFacts& Facts);
+// Requests the BMC answered "busy" are not counted: each one is retried. Taken before the boot,
+// from the FRU devices as the BMC holds them at power-on.
+size_t PlatformRequestBound(const BladeFacts& Facts, sim::Bmc& Bmc);
 void CheckRequestCount(const sim::Bmc& Bmc, size_t Bound);
 
 } // namespace fuzz

@@ -16,11 +16,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const fuzz::BladeInput Input = fuzz::Decode(Data, Size);
   sim::Blade Blade(fuzz::OptionsFor(Input));
   const fuzz::BladeFacts Facts = fuzz::SetUp(Input, Blade);
+  const size_t RequestBound = fuzz::PlatformRequestBound(Facts, Blade.Bmc);
 
   const fuzz::BootRun Run = fuzz::RunBoot(Blade, Facts);
   fuzz::CheckBootEnds(Run, Blade);
   fuzz::CheckOneFailureReport(Blade);
   fuzz::CheckHostWrites(Blade.Bmc, fuzz::PlatformWritePlaces(Blade.Bmc));
-  fuzz::CheckRequestCount(Blade.Bmc, fuzz::PlatformRequestBound(Facts));
+  fuzz::CheckRequestCount(Blade.Bmc, RequestBound);
   return 0;
 }
