@@ -109,15 +109,52 @@ constexpr bool CodesFollowRows() {
 }
 static_assert(CodesFollowRows(), "every code equals its row, and the table ends in DUMMY");
 
+// Characters compared without case, as the lookup compares them.
+constexpr CHAR8 Folded(CHAR8 C) {
+  return C >= 'a' && C <= 'z' ? static_cast<CHAR8>(C - ('a' - 'A')) : C;
+}
+
+// For every row, how many leading characters it shares with the row before it (0 for the first).
+struct SharedPrefixes {
+  UINT16 Length[PlatformKeywordCount + 1];
+  constexpr SharedPrefixes() : Length() {
+    for (UINTN Row = 1; Row <= PlatformKeywordCount; ++Row) {
+      const CHAR8* A = PlatformKeywordTable[Row - 1].Keyword;
+      const CHAR8* B = PlatformKeywordTable[Row].Keyword;
+      UINT16 I = 0;
+      while (A[I] != 0 && Folded(A[I]) == Folded(B[I])) {
+        ++I;
+      }
+      Length[Row] = I;
+    }
+  }
+};
+constexpr SharedPrefixes KeywordPrefixes;
+
 } // namespace
 
+// Neighbouring rows share their start ("OEMTAL_LOM1=ENABLE", "OEMTAL_LOM1=DISABLE"), so the walk
+// carries over what it learnt from the row before: the text agreed with it on Agreed characters
+// and differed at the next. A row that parts from the row before earlier than that differs from
+// the text where it parts (or, ending there, matches); a row that parts later differs from the
+// text where the row before did. Only a row that parts exactly where the text did is compared, and
+// only from there on. The row found is the first whose keyword starts the text, as a walk that
+// compares every row in full finds it.
 const PlatformKeyword* LookupPlatformKeyword(const CHAR8* Text, UINT16* MatchedLength) {
-  const PlatformKeyword* Row = PlatformKeywordTable;
-  for (; Row->Code != KeywordEnd; ++Row) {
-    if (TextStartsWith(Text, Row->Keyword, MatchedLength)) {
-      return Row;
+  UINT16 Agreed = 0;
+  UINTN Row = 0;
+  for (; PlatformKeywordTable[Row].Code != KeywordEnd; ++Row) {
+    const CHAR8* Keyword = PlatformKeywordTable[Row].Keyword;
+    const UINT16 Shared = KeywordPrefixes.Length[Row];
+    if (Shared > Agreed) {
+      continue;
+    }
+    Agreed = Shared < Agreed ? Shared : AgreedLength(Text, Keyword, Agreed);
+    if (Keyword[Agreed] == 0) {
+      *MatchedLength = Agreed;
+      return &PlatformKeywordTable[Row];
     }
   }
   *MatchedLength = 0;
-  return Row;
+  return &PlatformKeywordTable[Row];
 }

@@ -34,19 +34,21 @@ UINT16 TextLength(const CHAR8* Text) {
   return Length;
 }
 
-BOOLEAN TextStartsWith(const CHAR8* Text, const CHAR8* Pattern, UINT16* MatchedLength) {
-  // One walk along the pattern that stops at the first difference: a keyword lookup tries many
-  // patterns, and most differ within their first characters. A shorter text fails at its own
-  // NUL, so nothing past it is read.
-  UINTN Length = 0;
-  for (; Length < TextBufferSize && Pattern[Length] != 0; ++Length) {
-    if (!SameLetter(Byte(Text[Length]), Byte(Pattern[Length]))) {
-      *MatchedLength = 0;
-      return FALSE;
-    }
+UINT16 AgreedLength(const CHAR8* Text, const CHAR8* Pattern, UINT16 From) {
+  // A shorter text differs at its own NUL, so nothing past it is read.
+  UINTN Length = From;
+  while (Length < TextBufferSize && Pattern[Length] != 0 &&
+         SameLetter(Byte(Text[Length]), Byte(Pattern[Length]))) {
+    ++Length;
   }
-  *MatchedLength = static_cast<UINT16>(Length);
-  return TRUE;
+  return static_cast<UINT16>(Length);
+}
+
+BOOLEAN TextStartsWith(const CHAR8* Text, const CHAR8* Pattern, UINT16* MatchedLength) {
+  const UINT16 Length = AgreedLength(Text, Pattern, 0);
+  const BOOLEAN Matches = Length == TextBufferSize || Pattern[Length] == 0;
+  *MatchedLength = Matches ? Length : 0;
+  return Matches;
 }
 
 UINT16 CopyText(const CHAR8* Source, CHAR8* Destination, UINT8 Count, BOOLEAN WithNul,

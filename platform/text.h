@@ -18,6 +18,11 @@ UINT16 TextLength(const CHAR8* Text);
 // receives the pattern's length on a match and 0 otherwise. An empty pattern matches with length 0.
 BOOLEAN TextStartsWith(const CHAR8* Text, const CHAR8* Pattern, UINT16* MatchedLength);
 
+// How many leading characters Text and Pattern agree on, letters compared without case, counting
+// from From (the characters before it are taken to agree): up to the first difference or
+// Pattern's NUL, at most TextBufferSize. Pattern matches the start of Text when it ends there.
+UINT16 AgreedLength(const CHAR8* Text, const CHAR8* Pattern, UINT16 From);
+
 // Copies Count bytes (or, for CopyWholeText, the text up to its NUL, plus the NUL when WithNul) and
 // returns how many bytes were written. Never writes more than DestinationSize bytes: a whole text
 // that does not fit is cut and, when WithNul, still ends in a NUL at the last byte.

@@ -207,11 +207,20 @@ void Bmc::Wait(const IpmiRequest& Request) {
   }
 }
 
+// Each step is looked at only when there is something to do: most requests find nothing.
 void Bmc::BeforeAnswer(const IpmiRequest& Request) {
-  Wait(Request);
-  ApplyScheduledWrites();
-  ApplyTriggeredWrites(Request);
-  ReactToHost();
+  if (RequestCost_ != 0 || !Injections_.empty()) {
+    Wait(Request);
+  }
+  if (!Scheduled_.empty()) {
+    ApplyScheduledWrites();
+  }
+  if (!Triggered_.empty()) {
+    ApplyTriggeredWrites(Request);
+  }
+  if (!LockWatches_.empty()) {
+    ReactToHost();
+  }
 }
 
 UINT8 Bmc::Answer(UINT8 NetFn, UINT8 Cmd, const std::vector<uint8_t>& Request,
@@ -262,7 +271,7 @@ EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UI
 
   BeforeAnswer(R);
   R.Status = EFI_SUCCESS;
-  Injection* I = FindInjection(R);
+  Injection* I = Injections_.empty() ? nullptr : FindInjection(R);
   if (I != nullptr && I->What == Injection::TransportStatus) {
     // No answer at all: the FRU is not touched.
     *ResponseSize = 0;

@@ -15,20 +15,23 @@ namespace sim {
 
 template <typename T> class CurrentInstance {
 public:
-  static void Add(T* Instance) { List().push_back(Instance); }
+  static void Add(T* Instance) {
+    List().push_back(Instance);
+    Newest_ = Instance;
+  }
   static void Remove(T* Instance) {
     auto& L = List();
     L.erase(std::remove(L.begin(), L.end(), Instance), L.end());
+    Newest_ = L.empty() ? nullptr : L.back();
   }
-  static bool Exists() { return !List().empty(); }
+  static bool Exists() { return Newest_ != nullptr; }
 
   // The current instance, or nullptr (reported as a problem naming What) when none is alive.
   static T* Find(const char* What) {
-    if (List().empty()) {
+    if (Newest_ == nullptr) {
       ReportProblem(std::string(What) + " was used with no simulated instance alive");
-      return nullptr;
     }
-    return List().back();
+    return Newest_;
   }
 
   // The same for callers that cannot go on without one: they are unwound after the report.
@@ -45,6 +48,8 @@ private:
     static std::vector<T*> Instances;
     return Instances;
   }
+  // The last of List(), kept at hand: every firmware service and protocol call asks for it.
+  static inline T* Newest_ = nullptr;
 };
 
 } // namespace sim

@@ -197,11 +197,12 @@ EFI_STATUS VariableStore::Read(Slot& S, std::optional<EFI_STATUS> Injected, UINT
 EFI_STATUS VariableStore::Set(const CHAR16* Name, const EFI_GUID* Guid, UINT32 Attributes,
                               UINTN DataSize, const void* Data) {
   const std::optional<EFI_STATUS> Injected = AccessFailure(VariableAccess::Write);
-  VariableWrite Write{Name != nullptr ? std::u16string(Name) : std::u16string(),
-                      Guid != nullptr ? *Guid : EFI_GUID{},
-                      Attributes,
-                      {},
-                      EFI_SUCCESS};
+  Writes_.push_back(VariableWrite{Name != nullptr ? std::u16string(Name) : std::u16string(),
+                                  Guid != nullptr ? *Guid : EFI_GUID{},
+                                  Attributes,
+                                  {},
+                                  EFI_SUCCESS});
+  VariableWrite& Write = Writes_.back();
   if (Data != nullptr) {
     const auto* Bytes = static_cast<const uint8_t*>(Data);
     Write.Data.assign(Bytes, Bytes + DataSize);
@@ -217,7 +218,6 @@ EFI_STATUS VariableStore::Set(const CHAR16* Name, const EFI_GUID* Guid, UINT32 A
       Write.Result = Injected ? *Injected : Store(S, Attributes, Write.Data);
     }
   }
-  Writes_.push_back(Write);
   return Write.Result;
 }
 

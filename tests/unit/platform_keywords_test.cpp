@@ -3,8 +3,10 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/keyword_table.h"
+#include "platform/text.h"
 #include "tests/support/exact_text.h"
 
 namespace {
@@ -59,5 +61,46 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"DEFAULT", 66, 7}, LookupCase{"default", 66, 7}, LookupCase{"DUMMY", 0xFF, 0},
         LookupCase{"OEMTAL_LOM5=ENABLE", 0xFF, 0}, LookupCase{"OEMTAL_LOM1", 0xFF, 0},
         LookupCase{"", 0xFF, 0}, LookupCase{" OEMTAL_LOM1=ENABLE", 0xFF, 0}));
+
+// The lookup skips rows by what it learnt from the row before; it must find what a walk that
+// compares every row in full finds, for every keyword, every start of one, a keyword with any one
+// character changed or its case flipped, and keywords followed by more text.
+TEST(LookupTest, AgreesWithAFullWalkOverEveryRow) {
+  auto FullWalk = [](const CHAR8* Text, UINT16* Length) {
+    const PlatformKeyword* Row = PlatformKeywordTable;
+    for (; Row->Code != KeywordEnd; ++Row) {
+      if (TextStartsWith(Text, Row->Keyword, Length)) {
+        return Row;
+      }
+    }
+    *Length = 0;
+    return Row;
+  };
+  std::vector<std::string> Texts;
+  for (UINTN Row = 0; Row <= 90; ++Row) {
+    const std::string K = PlatformKeywordTable[Row].Keyword;
+    Texts.push_back(K + "X");
+    for (size_t I = 0; I <= K.size(); ++I) {
+      Texts.push_back(K.substr(0, I));
+      if (I < K.size()) {
+        for (char Other : {'A', 'z', '=', '_', '1', '\xC9'}) {
+          std::string Changed = K;
+          Changed[I] = Other;
+          Texts.push_back(Changed);
+        }
+        std::string Flipped = K;
+        Flipped[I] = static_cast<char>(Flipped[I] ^ 0x20);
+        Texts.push_back(Flipped);
+      }
+    }
+  }
+  for (const std::string& T : Texts) {
+    auto Text = ExactText(T.c_str());
+    UINT16 Length = 0xBEEF, Expected = 0xBEEF;
+    const PlatformKeyword* Row = LookupPlatformKeyword(Text.get(), &Length);
+    EXPECT_EQ(Row, FullWalk(Text.get(), &Expected)) << "'" << T << "'";
+    EXPECT_EQ(Length, Expected) << "'" << T << "'";
+  }
+}
 
 } // namespace
