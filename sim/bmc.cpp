@@ -87,20 +87,13 @@ Bmc::Bmc(VirtualClock& Clock) : Clock_(Clock) {
 }
 
 void Bmc::Record(const IpmiRequest& R) {
+  const size_t At = SentBytes_.size();
   Sent_.push_back(TraceRecord{R.Time, R.Number, R.NetFn, R.Lun, R.Cmd, R.ResponseCapacity,
-                              R.CompletionCode, 0, R.Status, SentBytes_.size(), R.Data.size(), 0,
-                              0});
-  SentBytes_.insert(SentBytes_.end(), R.Data.begin(), R.Data.end());
-}
-
-void Bmc::RecordAnswer(const IpmiRequest& R) {
-  TraceRecord& S = Sent_.back();
-  S.Status = R.Status;
-  S.CompletionCode = R.CompletionCode;
-  S.ResponseSize = R.ResponseSize;
-  S.ResponseAt = SentBytes_.size();
-  S.ResponseBytes = R.Response.size();
-  SentBytes_.insert(SentBytes_.end(), R.Response.begin(), R.Response.end());
+                              R.CompletionCode, R.ResponseSize, R.Status, At, R.Data.size(),
+                              At + R.Data.size(), R.Response.size()});
+  SentBytes_.resize(At + R.Data.size() + R.Response.size());
+  std::copy(R.Data.begin(), R.Data.end(), SentBytes_.begin() + At);
+  std::copy(R.Response.begin(), R.Response.end(), SentBytes_.begin() + At + R.Data.size());
 }
 
 const std::vector<IpmiRequest>& Bmc::Trace() const {
@@ -261,22 +254,26 @@ EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UI
   R.Response.clear();
   R.Number = ++BootRequests_;
   R.ResponseSize = 0;
-  Record(R);
   if (ResponseSize == nullptr || (RequestSize != 0 && Request == nullptr) ||
       (R.ResponseCapacity != 0 && Response == nullptr)) {
     R.Status = EFI_INVALID_PARAMETER;
-    RecordAnswer(R);
+    Record(R);
     return R.Status;
   }
 
-  BeforeAnswer(R);
+  try {
+    BeforeAnswer(R);
+  } catch (const SimulatedHang&) {
+    Record(R); // the request the boot hung in, with no answer
+    throw;
+  }
   R.Status = EFI_SUCCESS;
   Injection* I = Injections_.empty() ? nullptr : FindInjection(R);
   if (I != nullptr && I->What == Injection::TransportStatus) {
     // No answer at all: the FRU is not touched.
     *ResponseSize = 0;
     R.Status = I->Status;
-    RecordAnswer(R);
+    Record(R);
     return R.Status;
   }
   Answer_.clear();
@@ -293,7 +290,7 @@ EFI_STATUS Bmc::Send(UINT8 NetFn, UINT8 Lun, UINT8 Cmd, const UINT8* Request, UI
   }
   const EFI_STATUS Status =
       Deliver(R, Faulty && I->Fault == FruAnswerFault::LongerThanBuffer, Response, ResponseSize);
-  RecordAnswer(R);
+  Record(R);
   return Status;
 }
 
@@ -314,7 +311,7 @@ EFI_STATUS Bmc::Deliver(IpmiRequest& R, bool LongerThanBuffer, UINT8* Response,
       R.Response.assign(R.ResponseCapacity >= 1 ? 1 : 0, R.CompletionCode);
       R.Status = EFI_DEVICE_ERROR;
     } else {
-      R.Response = Answer_;
+      R.Response.swap(Answer_); // Answer_ takes the old buffer, to be cleared for the next answer
     }
     Reported = R.Response.size();
   }

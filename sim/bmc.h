@@ -197,7 +197,6 @@ private:
                                      UINT8 Cmd, UINT8* Request, UINT8 RequestSize, UINT8* Response,
                                      UINT8* ResponseSize);
   void Record(const IpmiRequest& R);
-  void RecordAnswer(const IpmiRequest& R);
   void ApplyScheduledWrites();
   // What the BMC does of its own accord before it answers Request: writes that come due, lock
   // reactions, the time the answer takes.

@@ -59,7 +59,11 @@ void NthCallFailures::Arm(unsigned Nth, EFI_STATUS Status) {
 }
 
 std::optional<EFI_STATUS> NthCallFailures::NextCall() {
-  auto It = Armed_.find(++Calls_);
+  ++Calls_;
+  if (Armed_.empty()) {
+    return std::nullopt;
+  }
+  auto It = Armed_.find(Calls_);
   if (It == Armed_.end()) {
     return std::nullopt;
   }
