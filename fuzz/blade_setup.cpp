@@ -88,11 +88,11 @@ void SetUpVariables(const BladeInput& Input, sim::VariableStore& Store) {
   for (const VariableFailure& F : Input.VariableFailures) {
     const sim::VariableSpec& Spec = Variable(F.Which);
     const int Times = F.Times == 0 ? -1 : F.Times;
-    const unsigned From = std::max<unsigned>(F.From, 1);
+    const unsigned After = F.From > 1 ? F.From - 1u : 0u; // From 0 and 1: the first call on
     if (F.Write) {
-      Store.FailSet(Spec.Name, Spec.Guid, Status(F.Status), Times, From);
+      Store.FailSet(Spec.Name, Spec.Guid, Status(F.Status), Times, After);
     } else {
-      Store.FailGet(Spec.Name, Spec.Guid, Status(F.Status), Times, From);
+      Store.FailGet(Spec.Name, Spec.Guid, Status(F.Status), Times, After);
     }
   }
   for (const AccessFailure& F : Input.AccessFailures) {

@@ -116,8 +116,8 @@ constexpr CHAR8 Folded(CHAR8 C) {
 
 // For every row, how many leading characters it shares with the row before it (0 for the first).
 struct SharedPrefixes {
-  UINT16 Length[PlatformKeywordCount + 1];
-  constexpr SharedPrefixes() : Length() {
+  UINT16 Length[PlatformKeywordCount + 1] = {};
+  constexpr SharedPrefixes() {
     for (UINTN Row = 1; Row <= PlatformKeywordCount; ++Row) {
       const CHAR8* A = PlatformKeywordTable[Row - 1].Keyword;
       const CHAR8* B = PlatformKeywordTable[Row].Keyword;

@@ -60,9 +60,9 @@ void SetUpFirmware(sim::Firmware& Firmware, const Scenario& S) {
     if (F.Var == nullptr) {
       Firmware.Variables.FailAccess(F.Nth, F.Status, F.Kind);
     } else if (F.Kind == sim::VariableAccess::Read) {
-      Firmware.Variables.FailGet(F.Var->Var->Name, F.Var->Var->Guid, F.Status, F.Times, F.Nth);
+      Firmware.Variables.FailGet(F.Var->Var->Name, F.Var->Var->Guid, F.Status, F.Times, F.Nth - 1);
     } else {
-      Firmware.Variables.FailSet(F.Var->Var->Name, F.Var->Var->Guid, F.Status, F.Times, F.Nth);
+      Firmware.Variables.FailSet(F.Var->Var->Name, F.Var->Var->Guid, F.Status, F.Times, F.Nth - 1);
     }
   }
 }

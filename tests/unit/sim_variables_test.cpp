@@ -142,7 +142,7 @@ TEST_F(SimVariables, FailuresAimAtTheKthReadOrTheNthAccessOverall) {
     return Rt->SetVariable(N, V(G), Volatile, 1, &Data);
   };
   // The third read of Thing; the fourth access of any kind; the second write of any variable.
-  Store.FailGet(Name, Vendor, EFI_DEVICE_ERROR, 1, 3);
+  Store.FailGet(Name, Vendor, EFI_DEVICE_ERROR, 1, 2);
   Store.FailAccess(4, EFI_NOT_READY);
   Store.FailAccess(2, EFI_WRITE_PROTECTED, sim::VariableAccess::Write);
   const std::vector<EFI_STATUS> Seen = {
