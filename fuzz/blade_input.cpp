@@ -44,6 +44,18 @@ void PutBytes8(std::vector<uint8_t>& Out, const std::vector<uint8_t>& Bytes) {
   Out.insert(Out.end(), Bytes.begin(), Bytes.begin() + Count);
 }
 
+void PutPatch(std::vector<uint8_t>& Out, uint8_t Tag, const BytePatch& P) {
+  Out.insert(Out.end(), {Tag, P.Target});
+  PutU16(Out, P.Offset);
+  PutBytes8(Out, P.Bytes);
+}
+
+BytePatch ReadPatch(ByteReader& In) {
+  BytePatch P{In.U8(), In.U16(), {}};
+  P.Bytes = In.Bytes(In.U8());
+  return P;
+}
+
 } // namespace
 
 std::vector<uint8_t> ByteReader::Bytes(size_t Count) {
@@ -74,12 +86,9 @@ bool DecodeSection(uint8_t Tag, ByteReader& In, BladeInput& Input) {
     Input.Frus.push_back(std::move(F));
     return true;
   }
-  case 'R': {
-    FruPatch P{In.U8(), In.U16(), {}};
-    P.Bytes = In.Bytes(In.U8());
-    Input.FruPatches.push_back(std::move(P));
+  case 'R':
+    Input.FruPatches.push_back(ReadPatch(In));
     return true;
-  }
   case 'V': {
     VariableSection V;
     V.Which = In.U8();
@@ -90,12 +99,9 @@ bool DecodeSection(uint8_t Tag, ByteReader& In, BladeInput& Input) {
     Input.Variables.push_back(std::move(V));
     return true;
   }
-  case 'W': {
-    VariablePatch P{In.U8(), In.U16(), {}};
-    P.Bytes = In.Bytes(In.U8());
-    Input.VariablePatches.push_back(std::move(P));
+  case 'W':
+    Input.VariablePatches.push_back(ReadPatch(In));
     return true;
-  }
   case 'P': {
     InfoSection I;
     I.Index = (In.U8() & 1) != 0 ? 30 : 29;
@@ -176,20 +182,16 @@ void EncodeSections(const BladeInput& Input, std::vector<uint8_t>& Out) {
                std::vector<uint8_t>(F.Bytes.begin(),
                                     F.Bytes.begin() + std::min(F.Bytes.size(), MaxFruBytes - 1)));
   }
-  for (const FruPatch& P : Input.FruPatches) {
-    Out.insert(Out.end(), {'R', P.Id});
-    PutU16(Out, P.Offset);
-    PutBytes8(Out, P.Bytes);
+  for (const BytePatch& P : Input.FruPatches) {
+    PutPatch(Out, 'R', P);
   }
   for (const VariableSection& V : Input.Variables) {
     Out.insert(Out.end(), {'V', V.Which, static_cast<uint8_t>(V.Present), V.Attributes});
     PutU16(Out, V.Size);
     PutBytes16(Out, V.Bytes);
   }
-  for (const VariablePatch& P : Input.VariablePatches) {
-    Out.insert(Out.end(), {'W', P.Which});
-    PutU16(Out, P.Offset);
-    PutBytes8(Out, P.Bytes);
+  for (const BytePatch& P : Input.VariablePatches) {
+    PutPatch(Out, 'W', P);
   }
   for (const InfoSection& I : Input.Info) {
     Out.insert(Out.end(), {'P', static_cast<uint8_t>(I.Index == 30 ? 1 : 0), I.Steady});

@@ -67,8 +67,9 @@ struct FruSection {
   std::vector<uint8_t> Bytes; // from the header offset on
 };
 
-struct FruPatch {
-  uint8_t Id;
+// Bytes placed at an offset: of a FRU device ('R') or a variable ('W').
+struct BytePatch {
+  uint8_t Target; // the FRU id, or which variable
   uint16_t Offset;
   std::vector<uint8_t> Bytes;
 };
@@ -78,12 +79,6 @@ struct VariableSection {
   bool Present = true;
   uint8_t Attributes = 0;
   uint16_t Size;
-  std::vector<uint8_t> Bytes;
-};
-
-struct VariablePatch {
-  uint8_t Which;
-  uint16_t Offset;
   std::vector<uint8_t> Bytes;
 };
 
@@ -123,9 +118,9 @@ struct BmcBehaviour {
 
 struct BladeInput {
   std::vector<FruSection> Frus;
-  std::vector<FruPatch> FruPatches;
+  std::vector<BytePatch> FruPatches;
   std::vector<VariableSection> Variables;
-  std::vector<VariablePatch> VariablePatches;
+  std::vector<BytePatch> VariablePatches;
   std::vector<InfoSection> Info;
   uint8_t Inputs = 1; // adapter ready
   uint8_t AdapterReadyAfter = 0;

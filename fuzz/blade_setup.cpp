@@ -1,6 +1,7 @@
 #include "fuzz/blade_setup.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "mailbox_format/layout.h"
 #include "sim/platform_variables.h"
@@ -78,8 +79,8 @@ void SetUpVariables(const BladeInput& Input, sim::VariableStore& Store) {
                    std::move(Data));
     }
   }
-  for (const VariablePatch& P : Input.VariablePatches) {
-    const sim::VariableSpec& Spec = Variable(P.Which);
+  for (const BytePatch& P : Input.VariablePatches) {
+    const sim::VariableSpec& Spec = Variable(P.Target);
     if (std::optional<std::vector<uint8_t>> Data = Store.Value(Spec.Name, Spec.Guid)) {
       Patch(*Data, P.Offset, P.Bytes);
       Store.Create(Spec.Name, Spec.Guid, Store.Attributes(Spec.Name, Spec.Guid), std::move(*Data));
@@ -135,6 +136,19 @@ void SetUpPlatform(const BladeInput& Input, sim::Blade& Blade) {
   }
 }
 
+// The answer each untruthful kind gives, ShortAnswer to WriteNotStored in order.
+sim::FruAnswerFault Untruthful(BmcKind Kind) {
+  constexpr sim::FruAnswerFault Answers[] = {
+      sim::FruAnswerFault::ShorterThanCount,  sim::FruAnswerFault::LongerThanCount,
+      sim::FruAnswerFault::CountAboveRequest, sim::FruAnswerFault::DifferentData,
+      sim::FruAnswerFault::LongerThanBuffer,  sim::FruAnswerFault::WriteNotStored};
+  static_assert(static_cast<int>(BmcKind::WriteNotStored) -
+                        static_cast<int>(BmcKind::ShortAnswer) ==
+                    std::size(Answers) - 1,
+                "one answer for every untruthful kind");
+  return Answers[static_cast<int>(Kind) - static_cast<int>(BmcKind::ShortAnswer)];
+}
+
 sim::RequestMatch Request(uint64_t Number) {
   sim::RequestMatch Match;
   Match.Number = Number;
@@ -163,23 +177,13 @@ uint64_t SetUpBehaviour(const BmcBehaviour& B, const std::map<uint8_t, uint16_t>
     Bmc.InjectStatus(Status(B.Parameter), 1, At);
     return 0;
   case BmcKind::ShortAnswer:
-    Bmc.InjectFruAnswerFault(sim::FruAnswerFault::ShorterThanCount, 1, At);
-    return 0;
   case BmcKind::LyingCount:
-    Bmc.InjectFruAnswerFault(sim::FruAnswerFault::LongerThanCount, 1, At);
-    return 0;
   case BmcKind::CountAboveRequest:
-    Bmc.InjectFruAnswerFault(sim::FruAnswerFault::CountAboveRequest, 1, At);
-    return 0;
   case BmcKind::DifferentData:
-    Bmc.InjectFruAnswerFault(sim::FruAnswerFault::DifferentData, 1, At);
-    Facts.ContentsChange = true;
-    return 0;
   case BmcKind::LongerThanBuffer:
-    Bmc.InjectFruAnswerFault(sim::FruAnswerFault::LongerThanBuffer, 1, At);
-    return 0;
   case BmcKind::WriteNotStored:
-    Bmc.InjectFruAnswerFault(sim::FruAnswerFault::WriteNotStored, 1, At);
+    Bmc.InjectFruAnswerFault(Untruthful(B.Kind), 1, At);
+    Facts.ContentsChange = Facts.ContentsChange || B.Kind == BmcKind::DifferentData;
     return 0;
   case BmcKind::WriteBefore:
     if (HasByte) {
@@ -239,9 +243,9 @@ BladeFacts SetUp(const BladeInput& Input, sim::Blade& Blade) {
     PlaceFru(F, Blade.Bmc);
     Headers[F.Id] = HeaderOffset(F);
   }
-  for (const FruPatch& P : Input.FruPatches) {
-    if (Blade.Bmc.HasFruDevice(P.Id)) {
-      Patch(Blade.Bmc.Fru(P.Id), P.Offset, P.Bytes);
+  for (const BytePatch& P : Input.FruPatches) {
+    if (Blade.Bmc.HasFruDevice(P.Target)) {
+      Patch(Blade.Bmc.Fru(P.Target), P.Offset, P.Bytes);
     }
   }
   SetUpVariables(Input, Blade.Firmware.Variables);
