@@ -69,10 +69,10 @@ ScheduledSteps RunScheduledSteps(sim::Blade& Blade, const BladeRecorder& Recorde
   ScheduledSteps Out;
   bool Over = EntryEnded;
   for (const Step& Next : StepsInOrder(S)) {
-    const std::string Name =
-        Next.Driver ? "adapter driver " + S.Adapters.Drivers[*Next.Driver].Name + " starts on " +
-                          Next.On.Text()
-                    : "completion signal";
+    const std::string Name = Next.Driver
+                                 ? "adapter driver " + S.Adapters.Drivers[*Next.Driver].Name +
+                                       " starts on " + Next.On.Text()
+                                 : "completion signal";
     if (Over) {
       StepOutcome& Skipped = Steps.NotRun(Name);
       if (Next.Driver) {

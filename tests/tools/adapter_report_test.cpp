@@ -48,7 +48,8 @@ const char* const ReadyNow = R"(,
 
 // The arrivals of the JSON report, from the steps that are adapter drivers' starts.
 nlohmann::ordered_json ArrivalsJson(const tools::RunOutcome& R) {
-  const nlohmann::ordered_json J = nlohmann::ordered_json::parse(tools::JsonReport(R, false).dump());
+  const nlohmann::ordered_json J =
+      nlohmann::ordered_json::parse(tools::JsonReport(R, false).dump());
   nlohmann::ordered_json Arrivals = nlohmann::ordered_json::array();
   for (const auto& Step : J["steps"]) {
     if (Step.contains("arrival")) {
