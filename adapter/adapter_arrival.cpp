@@ -100,14 +100,14 @@ EFI_STATUS WaitForAdapters(Arrival& A, BOOLEAN WaitEnabled, BOOLEAN* Ready) {
   if (EFI_ERROR(Status)) {
     return Status;
   }
-  ThrottleAllProcessors();
+  EFI_MP_SERVICES_PROTOCOL* Throttled = ThrottleAllProcessors();
   if (WaitEnabled) {
     do {
       *Ready = AdapterReady();
       Driver.BootServices->Stall(AdapterReadyPollMicroseconds);
     } while (!*Ready);
   }
-  UnthrottleAllProcessors();
+  UnthrottleAllProcessors(Throttled);
   Status = SendAdapterWaitMessage(A.Transport, AdapterWaitEnds);
   if (EFI_ERROR(Status)) {
     return Status;

@@ -2,18 +2,12 @@
 
 #include "core/driver_state.h"
 #include "hw/hw.h"
-#include "uefi/mp_services.h"
 
 namespace {
 
 // The calling processor, then every enabled application processor at the same time; returns when
 // all have finished.
-void RunOnAllProcessors(EFI_AP_PROCEDURE Procedure) {
-  EFI_MP_SERVICES_PROTOCOL* Mp = nullptr;
-  if (EFI_ERROR(Driver.BootServices->LocateProtocol(GuidPointer(EFI_MP_SERVICES_PROTOCOL_GUID),
-                                                    nullptr, reinterpret_cast<void**>(&Mp)))) {
-    return;
-  }
+void RunOnAllProcessors(EFI_MP_SERVICES_PROTOCOL* Mp, EFI_AP_PROCEDURE Procedure) {
   Procedure(nullptr);
   Mp->StartupAllAPs(Mp, Procedure, FALSE, nullptr, 0, nullptr, nullptr);
 }
@@ -28,10 +22,18 @@ void EFIAPI UnthrottleThisProcessor(void*) {
   MsrWrite(ClockModulationMsr, 0);
 }
 
-void ThrottleAllProcessors() {
-  RunOnAllProcessors(ThrottleThisProcessor);
+EFI_MP_SERVICES_PROTOCOL* ThrottleAllProcessors() {
+  EFI_MP_SERVICES_PROTOCOL* Mp = nullptr;
+  if (EFI_ERROR(Driver.BootServices->LocateProtocol(GuidPointer(EFI_MP_SERVICES_PROTOCOL_GUID),
+                                                    nullptr, reinterpret_cast<void**>(&Mp)))) {
+    return nullptr;
+  }
+  RunOnAllProcessors(Mp, ThrottleThisProcessor);
+  return Mp;
 }
 
-void UnthrottleAllProcessors() {
-  RunOnAllProcessors(UnthrottleThisProcessor);
+void UnthrottleAllProcessors(EFI_MP_SERVICES_PROTOCOL* Mp) {
+  if (Mp != nullptr) {
+    RunOnAllProcessors(Mp, UnthrottleThisProcessor);
+  }
 }

@@ -139,6 +139,31 @@ TEST_F(ArrivalTest, NotReadyAndNoWaitTellsTheBmcReleasesAndThrottlesButRunsNothi
   EXPECT_EQ(FailureReports(), 0u);
 }
 
+// The speed-up goes through the MP services the slow-down found: a lookup failing in between (the
+// second one, had there been one) would leave every processor slowed down for the rest of the boot.
+TEST_F(ArrivalTest, TheProcessorsAreSpedUpThroughTheProtocolThatSlowedThemDown) {
+  SetAdapterReady(false);
+  SetWaitEnable(false);
+  Load();
+  size_t Before = 0;
+  for (const sim::ServiceCall& C : Blade.Firmware.Calls()) {
+    Before += C.Service == "LocateProtocol" ? 1 : 0;
+  }
+  // The arrival looks up the transport and the platform information, then MP services once.
+  Blade.Firmware.FailLocateProtocol(4);
+  ASSERT_TRUE(Arrive().Returned);
+  size_t Lookups = 0;
+  for (const sim::ServiceCall& C : Blade.Firmware.Calls()) {
+    Lookups += C.Service == "LocateProtocol" ? 1 : 0;
+  }
+  EXPECT_EQ(Lookups - Before, 3u);
+  ASSERT_EQ(Blade.Mp.Startups().size(), 2u);
+  for (UINTN Cpu = 0; Cpu < Blade.Mp.ProcessorCount(); ++Cpu) {
+    EXPECT_EQ(Blade.Platform.ProcessorMsr(Cpu, ClockModulation), 0u) << Cpu;
+  }
+  EXPECT_EQ(OemMessages(), (std::vector<std::vector<uint8_t>>{WaitBegins, WaitEnds}));
+}
+
 // Read every half second until it is 1 (one more pause after that), the processors slowed down the
 // while; then the commands run after the wait: the serial number is set, and stays set.
 TEST_F(ArrivalTest, WaitingReadsTheInputEveryHalfSecondThenRunsWithTheSettings) {
