@@ -112,6 +112,22 @@ void Firmware::FailHandleProtocol(unsigned Nth, EFI_STATUS Status) {
   I->HandleProtocolFailures.Arm(Nth, Status);
 }
 
+void Firmware::FailLocateProtocol(unsigned Nth, EFI_STATUS Status) {
+  I->LocateProtocolFailures.Arm(Nth, Status);
+}
+
+uint64_t Firmware::LocateProtocolCalls() const {
+  return I->LocateProtocolFailures.Calls();
+}
+
+uint64_t Firmware::LocateHandleBufferCalls() const {
+  return I->LocateHandleBufferFailures.Calls();
+}
+
+uint64_t Firmware::HandleProtocolCalls() const {
+  return I->HandleProtocolFailures.Calls();
+}
+
 size_t Firmware::EventCount() const {
   return I->Events.size();
 }

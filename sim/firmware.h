@@ -213,6 +213,11 @@ public:
   void FailRegisterProtocolNotify(unsigned Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES);
   void FailLocateHandleBuffer(unsigned Nth, EFI_STATUS Status = EFI_OUT_OF_RESOURCES);
   void FailHandleProtocol(unsigned Nth, EFI_STATUS Status = EFI_UNSUPPORTED);
+  void FailLocateProtocol(unsigned Nth, EFI_STATUS Status = EFI_NOT_FOUND);
+  // Calls of the protocol lookups so far, failed ones included, as the failures above count them.
+  uint64_t LocateProtocolCalls() const;
+  uint64_t LocateHandleBufferCalls() const;
+  uint64_t HandleProtocolCalls() const;
 
   const std::vector<ServiceCall>& Calls() const { return Calls_; }
   const std::vector<uint64_t>& Stalls() const { return Stalls_; } // each Stall's microseconds

@@ -63,6 +63,7 @@ struct Firmware::Impl {
   NthCallFailures RegisterNotifyFailures;
   NthCallFailures LocateHandleBufferFailures;
   NthCallFailures HandleProtocolFailures;
+  NthCallFailures LocateProtocolFailures;
   // Nonzero while an application processor runs a procedure (sim/mp_services.h): the number of
   // that processor, to which no firmware service is open.
   UINTN ApRunning = 0;

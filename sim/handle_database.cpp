@@ -261,6 +261,9 @@ EFI_STATUS Firmware::Impl::LocateProtocol(const EFI_GUID* Guid, void* Key, void*
   }
   if (Guid == nullptr || Interface == nullptr) {
     Call.Result = EFI_INVALID_PARAMETER;
+  } else if (auto Injected = LocateProtocolFailures.NextCall()) {
+    *Interface = nullptr;
+    Call.Result = *Injected;
   } else {
     *Interface = nullptr;
     InterfaceRecord* P = nullptr;
