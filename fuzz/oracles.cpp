@@ -19,6 +19,8 @@ constexpr size_t TextCapacity = 256;
 constexpr size_t ExecutionsPerCommand = 3;
 constexpr size_t LockPolls = 40;
 
+FailureHandler CallerHandler = nullptr;
+
 void ProblemIsFailure(const std::string& Message) {
   Fail("the simulated blade saw misuse: " + Message);
 }
@@ -132,7 +134,14 @@ size_t ListRequests(const std::vector<uint8_t>* Device, bool ContentsChange) {
 
 } // namespace
 
+void SetFailureHandler(FailureHandler Handler) {
+  CallerHandler = Handler;
+}
+
 void Fail(const std::string& What) {
+  if (CallerHandler != nullptr) {
+    CallerHandler(What);
+  }
   std::fprintf(stderr, "\n*** oracle: %s\n\n", What.c_str());
   std::abort();
 }

@@ -14,6 +14,10 @@
 namespace fuzz {
 
 [[noreturn]] void Fail(const std::string& What);
+// What Fail calls before it prints and aborts: a handler that throws lets a caller that runs many
+// boots in one process (the failure sweep) tell which one failed and go on. nullptr: none.
+using FailureHandler = void (*)(const std::string& What);
+void SetFailureHandler(FailureHandler Handler);
 void Expect(bool Condition, const std::string& What);
 
 // Installs the problem handler that turns misuse the simulated blade detects (a double free, a
