@@ -56,18 +56,23 @@ inline const std::vector<uint8_t> WaitEnds = {0x02, 0x00, 0x00, 0x42, 0x32};
 constexpr UINT32 ClockModulation = 0x19A;
 constexpr UINT16 H = 512; // every mailbox header in these tests
 
+// The root ports of every adapter position, with the secondary buses of Positions.
+inline void AddRootPorts(sim::Blade& Blade) {
+  const struct {
+    const char* At;
+    UINT8 Secondary;
+  } Ports[] = {{"00:02.2", 0x04}, {"00:02.0", 0x02}, {"00:03.0", 0x05}, {"00:03.1", 0x06},
+               {"41:06.0", 0x43}, {"41:01.0", 0x42}, {"41:08.0", 0x44}, {"41:09.0", 0x45}};
+  for (const auto& P : Ports) {
+    Blade.Pci.Bridge(P.At, P.Secondary);
+  }
+}
+
 class AdapterBladeTest : public DriverTest {
 protected:
   AdapterBladeTest() : AdapterBladeTest(sim::BladeOptions{}) {}
   explicit AdapterBladeTest(const sim::BladeOptions& Options) : DriverTest(Options) {
-    const struct {
-      const char* At;
-      UINT8 Secondary;
-    } Ports[] = {{"00:02.2", 0x04}, {"00:02.0", 0x02}, {"00:03.0", 0x05}, {"00:03.1", 0x06},
-                 {"41:06.0", 0x43}, {"41:01.0", 0x42}, {"41:08.0", 0x44}, {"41:09.0", 0x45}};
-    for (const auto& P : Ports) {
-      Blade.Pci.Bridge(P.At, P.Secondary);
-    }
+    AddRootPorts(Blade);
     for (UINT8 Fru : AdapterFrus) {
       Blade.Bmc.AddFruDevice(Fru, DefaultFruSize);
     }

@@ -50,14 +50,7 @@ void SetAdapterReady(sim::Blade& Blade, bool High, uint64_t From) {
 
 // The root ports of every adapter position and their FRU devices, failure reports switched on.
 void AdapterPositions(sim::Blade& Blade) {
-  const struct {
-    const char* At;
-    UINT8 Secondary;
-  } Ports[] = {{"00:02.2", 0x04}, {"00:02.0", 0x02}, {"00:03.0", 0x05}, {"00:03.1", 0x06},
-               {"41:06.0", 0x43}, {"41:01.0", 0x42}, {"41:08.0", 0x44}, {"41:09.0", 0x45}};
-  for (const auto& P : Ports) {
-    Blade.Pci.Bridge(P.At, P.Secondary);
-  }
+  ts::AddRootPorts(Blade);
   for (UINT8 Fru : {0x01, 0x02, 0x04, 0x05, 0x50, 0x51, 0x52}) {
     Blade.Bmc.AddFruDevice(Fru, ts::DefaultFruSize);
   }
