@@ -228,6 +228,11 @@ EFI_STATUS RewriteAdapterCommand(IPMI_TRANSPORT_PROTOCOL* Ipmi, CHAR8* Text, UIN
   if (RowIndex >= AdapterSlotCount) {
     return EFI_INVALID_PARAMETER;
   }
+  // A text that does not end within its buffer is refused before anything reads along it: the
+  // steps below look for characters past a prefix, which would run off the buffer's end.
+  if (TextLength(Text) >= TextBufferSize) {
+    return EFI_INVALID_PARAMETER;
+  }
   UINT16 Length = 0;
   if (TextStartsWith(Text, PrefixBootCfgSetting.Text, &Length) ||
       TextStartsWith(Text, PrefixB1.Text, &Length)) {

@@ -16,8 +16,9 @@
 // to ClpStatusBadKeyword. Not sent, it resets the system at once when CommandFlagReset is set.
 //
 // Returns EFI_SUCCESS, EFI_ABORTED for a short port form that cannot be widened,
-// EFI_INVALID_PARAMETER for a row index past the table, or the status of a failing variable read or
-// write, UUID message or SMBIOS update (nothing not yet written is written after it).
+// EFI_INVALID_PARAMETER for a row index past the table or a text without a NUL in its buffer, or
+// the status of a failing variable read or write, UUID message or SMBIOS update (nothing not yet
+// written is written after it). A refused text is left as it was.
 EFI_STATUS RewriteAdapterCommand(IPMI_TRANSPORT_PROTOCOL* Ipmi, CHAR8* Text, UINT8 RowIndex,
                                  UINT32 VendorDevice, UINT32* Status, UINT8* Flags);
 

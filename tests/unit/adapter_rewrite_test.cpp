@@ -187,6 +187,35 @@ TEST_F(RewriteTest, WideningRefusesWhatWouldNotFitAndTooShortTexts) {
   EXPECT_EQ(std::string(Text), Fits + "x");
 }
 
+// A buffer of 256 characters without a NUL, whatever its start: refused, left as it was, nothing
+// read past its end (the sanitizer builds would see it), nothing carried out.
+TEST_F(RewriteTest, TextWithoutANulInItsBufferIsRefusedUnchanged) {
+  const struct {
+    UINT32 Word;
+    UINT8 Row;
+    const char* Start;
+    UINT8 Flags;
+  } Starts[] = {{Word16AE, 0, "SET NETPORT1 OEMTAL", 0x01},
+                {Word8086, 0, "SET NETPORT1 OEMQX_LUN=", 0},
+                {Word10DF, 0, "SET N1 X", 0},
+                {Word8086, 0, "SET B1 OEMTAL_SERIAL=", 0x40}};
+  for (const auto& S : Starts) {
+    SCOPED_TRACE(S.Start);
+    std::memset(Text, 'A', sizeof Text);
+    std::memcpy(Text, S.Start, std::strlen(S.Start));
+    const std::string Before(Text, sizeof Text);
+    UINT32 Status = Untouched;
+    UINT8 Flags = S.Flags;
+    EXPECT_EQ(RewriteAdapterCommand(Transport(), Text, S.Row, S.Word, &Status, &Flags),
+              EFI_INVALID_PARAMETER);
+    EXPECT_EQ(std::string(Text, sizeof Text), Before);
+    EXPECT_EQ(int(Flags), S.Flags & ~0x01);
+    EXPECT_EQ(Status, Untouched);
+  }
+  EXPECT_TRUE(Blade.Firmware.Variables.Writes().empty());
+  EXPECT_EQ(Blade.Firmware.Pool.LiveCount(), 0u);
+}
+
 TEST_F(RewriteTest, TranslationThatWouldNotFitLeavesTheTextUnchanged) {
   // "OEMQX_TARGETIP" grows by three characters into "TargetIPv4address".
   const std::string Head = "SET OEMQX_TARGETIP=";
