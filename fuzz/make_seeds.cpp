@@ -1,14 +1,16 @@
-// Writes the seed corpus of the platform fuzz target: blades that each start the fuzzer somewhere
-// worth going, from a clean run of 32 commands to a BMC that lies, a variable that is missing or a
-// pool that runs dry.
+// Writes the seed corpus of a fuzz target. The platform target's seeds are blades that each start
+// the fuzzer somewhere worth going, from a clean run of 32 commands to a BMC that lies, a variable
+// that is missing or a pool that runs dry.
 //
-//   make-seeds DIR      # one file per seed, named after what it holds
+//   make-seeds [TARGET] DIR      # one file per seed, named after what it holds; TARGET platform
+//                                # (the default), adapter or rewrite
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "fuzz/blade_input.h"
+#include "fuzz/seeds.h"
 #include "mailbox_format/mailbox_image.h"
 
 namespace {
@@ -31,18 +33,8 @@ std::vector<mf::MailboxCommand> Commands(const std::vector<std::string>& Keyword
   return Out;
 }
 
-// The FRU section of a device holding Image: its bytes from the header to the last piece.
 fuzz::FruSection Fru(uint8_t Id, const mf::MailboxImage& Image) {
-  const std::vector<uint8_t> Bytes = mf::EncodeMailboxImage(Image);
-  const mf::MailboxLayout Layout = mf::PlaceMailbox(Image);
-  fuzz::FruSection F;
-  F.Id = Id;
-  F.Slot = static_cast<uint8_t>((Image.HeaderOffset - mf::MailboxFirstOffset) / mf::MailboxStride);
-  F.Size = static_cast<uint32_t>(Image.Size);
-  F.Fill = Image.Fill;
-  F.Bytes.assign(Bytes.begin() + Image.HeaderOffset,
-                 Bytes.begin() + std::max<size_t>(Layout.End, Image.HeaderOffset + 31));
-  return F;
+  return fuzz::MailboxSection(Id, Image);
 }
 
 mf::MailboxImage Mailbox(std::vector<mf::MailboxCommand> List, size_t Size = 4096) {
@@ -279,18 +271,48 @@ std::vector<std::pair<std::string, BladeInput>> Seeds() {
 
 } // namespace
 
+namespace fuzz {
+
+FruSection MailboxSection(uint8_t Id, const mf::MailboxImage& Image) {
+  const std::vector<uint8_t> Bytes = mf::EncodeMailboxImage(Image);
+  const mf::MailboxLayout Layout = mf::PlaceMailbox(Image);
+  FruSection F;
+  F.Id = Id;
+  F.Slot = static_cast<uint8_t>((Image.HeaderOffset - mf::MailboxFirstOffset) / mf::MailboxStride);
+  F.Size = static_cast<uint32_t>(Image.Size);
+  F.Fill = Image.Fill;
+  F.Bytes.assign(Bytes.begin() + Image.HeaderOffset,
+                 Bytes.begin() + std::max<size_t>(Layout.End, Image.HeaderOffset + 31));
+  return F;
+}
+
+std::vector<Seed> PlatformSeeds() {
+  std::vector<Seed> Out;
+  for (const auto& [Name, Input] : Seeds()) {
+    Out.push_back({Name, Encode(Input)});
+  }
+  return Out;
+}
+
+} // namespace fuzz
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make-seeds DIR\n");
+  const std::string Target = argc == 3 ? argv[1] : "platform";
+  const std::vector<fuzz::Seed> Seeds = Target == "platform"  ? fuzz::PlatformSeeds()
+                                        : Target == "adapter" ? fuzz::AdapterSeeds()
+                                        : Target == "rewrite" ? fuzz::RewriteSeeds()
+                                                              : std::vector<fuzz::Seed>{};
+  if ((argc != 2 && argc != 3) || Seeds.empty()) {
+    std::fprintf(stderr, "usage: make-seeds [platform|adapter|rewrite] DIR\n");
     return 2;
   }
-  for (const auto& [Name, Input] : Seeds()) {
-    const std::vector<uint8_t> Bytes = fuzz::Encode(Input);
-    std::ofstream Out(std::string(argv[1]) + "/" + Name, std::ios::binary);
-    Out.write(reinterpret_cast<const char*>(Bytes.data()),
-              static_cast<std::streamsize>(Bytes.size()));
+  const std::string Dir = argv[argc - 1];
+  for (const fuzz::Seed& S : Seeds) {
+    std::ofstream Out(Dir + "/" + S.Name, std::ios::binary);
+    Out.write(reinterpret_cast<const char*>(S.Bytes.data()),
+              static_cast<std::streamsize>(S.Bytes.size()));
     if (!Out) {
-      std::fprintf(stderr, "make-seeds: cannot write %s\n", Name.c_str());
+      std::fprintf(stderr, "make-seeds: cannot write %s\n", S.Name.c_str());
       return 1;
     }
   }

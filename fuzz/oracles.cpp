@@ -17,7 +17,6 @@ constexpr EFI_STATUS_CODE_VALUE FailureReport = 0xC000B3A0;
 constexpr size_t ChunkMax = 16;
 constexpr size_t TextCapacity = 256;
 constexpr size_t ExecutionsPerCommand = 3;
-constexpr size_t LockPolls = 40;
 
 FailureHandler CallerHandler = nullptr;
 
@@ -87,16 +86,20 @@ size_t TextChunks(const DeviceView& D, UINT16 Offset, size_t* Length) {
   return TextCapacity / ChunkMax;
 }
 
-// Requests for the commands of list 0 as the device holds them: three executions of the id and
-// text reads and a power-restore request, then the record's read and write.
-size_t CommandRequests(size_t TextChunks) {
-  return ExecutionsPerCommand * (1 + TextChunks + 1) + 2;
+// Requests for one command as the device holds it: each execution reads the id and the text and
+// sends one more request (a power-restore request, a UUID message), then the record is read and
+// written.
+size_t CommandRequests(size_t TextChunks, size_t Executions) {
+  return Executions * (1 + TextChunks + 1) + 2;
 }
 
-size_t ListRequests(const std::vector<uint8_t>* Device, bool ContentsChange) {
+} // namespace
+
+size_t ListRequests(const std::vector<uint8_t>* Device, bool ContentsChange, size_t List,
+                    size_t Executions) {
   constexpr size_t MostCommands = mf::MailboxCommandsPerList;
   if (Device == nullptr || ContentsChange) {
-    return MostCommands * CommandRequests(TextCapacity / ChunkMax);
+    return MostCommands * CommandRequests(TextCapacity / ChunkMax, Executions);
   }
   const DeviceView D{*Device};
   size_t Header = 0;
@@ -110,7 +113,7 @@ size_t ListRequests(const std::vector<uint8_t>* Device, bool ContentsChange) {
   if (Header == 0) {
     return 0;
   }
-  UINT16 Record = D.Be16(Header + mf::ListOffsetField);
+  UINT16 Record = D.Be16(Header + mf::ListOffsetField + 2 * List);
   if (Record == 0 || D.Be16(Header + mf::ResultAreaField) == 0) {
     return 0;
   }
@@ -123,7 +126,8 @@ size_t ListRequests(const std::vector<uint8_t>* Device, bool ContentsChange) {
       return Requests;
     }
     size_t Length = 0;
-    Requests += CommandRequests(TextChunks(D, static_cast<UINT16>(Record + 2), &Length));
+    Requests +=
+        CommandRequests(TextChunks(D, static_cast<UINT16>(Record + 2), &Length), Executions);
     if (Length >= TextCapacity) {
       return Requests;
     }
@@ -131,8 +135,6 @@ size_t ListRequests(const std::vector<uint8_t>* Device, bool ContentsChange) {
   }
   return Requests;
 }
-
-} // namespace
 
 void SetFailureHandler(FailureHandler Handler) {
   CallerHandler = Handler;
@@ -253,21 +255,37 @@ std::string WritePlaces::Judge(UINT8 Fru, UINT16 Offset, const std::vector<uint8
   return Why;
 }
 
-WritePlaces PlatformWritePlaces(const sim::Bmc& Bmc) {
+WritePlaces PlatformWritePlaces(const sim::Bmc& Bmc, bool EveryList) {
+  struct Found {
+    UINT8 Fru;
+    UINT16 Header;
+    UINT16 ResultArea = 0; // as the host last read it
+  };
   WritePlaces Places;
-  std::vector<std::pair<UINT8, UINT16>> Headers;
+  std::vector<Found> Headers;
   ForEachRequest(Bmc, [&](const Sent& S) {
     if (S.WholeRead(ChunkMax) &&
         std::equal(std::begin(mf::Signature), std::end(mf::Signature), S.Response + 1)) {
-      Headers.emplace_back(S.Fru(), S.Offset());
+      Headers.push_back({S.Fru(), S.Offset()});
       Places.AllowLock(S.Fru(), S.Offset());
     }
-    if (S.WholeRead(2)) {
-      for (const auto& [Fru, Header] : Headers) {
-        if (Fru == S.Fru() && S.Offset() == static_cast<UINT16>(Header + mf::ResultAreaField)) {
-          Places.AllowResultBlock(Fru, static_cast<UINT16>((S.Response[1] << 8) | S.Response[2]),
-                                  0);
-        }
+    if (!S.WholeRead(2)) {
+      return;
+    }
+    const UINT16 Value = static_cast<UINT16>((S.Response[1] << 8) | S.Response[2]);
+    for (Found& H : Headers) {
+      const UINT16 Field = static_cast<UINT16>(S.Offset() - H.Header);
+      if (H.Fru != S.Fru()) {
+        continue;
+      }
+      if (Field == mf::ResultAreaField) {
+        H.ResultArea = Value;
+        Places.AllowResultBlock(H.Fru, Value, 0);
+      }
+      const size_t List = (Field - mf::ListOffsetField) / 2;
+      if (EveryList && Field >= mf::ListOffsetField && Field % 2 == 0 &&
+          List < mf::MailboxCommandLists && Value != 0 && H.ResultArea != 0) {
+        Places.AllowResultBlock(H.Fru, H.ResultArea, static_cast<UINT8>(List));
       }
     }
   });
@@ -288,17 +306,17 @@ void CheckHostWrites(const sim::Bmc& Bmc, const WritePlaces& Places) {
 }
 
 size_t PlatformRequestBound(const BladeFacts& Facts, sim::Bmc& Bmc) {
-  constexpr size_t Search = mf::MailboxCandidates * 2; // 28 bytes: chunks of 16 and 12
-  constexpr size_t Lock = 2 * 2 + LockPolls * 2 + 2;   // flag and turn read and written, the polls,
-                                                       // the flag cleared at the time-out
-  constexpr size_t HeaderFields = 2;                   // result area and list 0
-  constexpr size_t Overflow = 1 + 2;                   // the 33rd id, the marker read and written
+  constexpr size_t Search = SearchRequests;
+  constexpr size_t Lock = LockRequests;
+  constexpr size_t HeaderFields = 2; // result area and list 0
+  constexpr size_t Overflow = OverflowRequests;
   constexpr size_t Release = Search + 2;
   size_t Entry = 0;
   for (UINT8 Fru : {UINT8{1}, UINT8{2}}) {
     const std::vector<uint8_t>* Device = Bmc.HasFruDevice(Fru) ? &Bmc.Fru(Fru) : nullptr;
-    Entry = std::max(Entry, Search + Lock + HeaderFields +
-                                ListRequests(Device, Facts.ContentsChange) + Overflow);
+    Entry = std::max(
+        Entry, Search + Lock + HeaderFields +
+                   ListRequests(Device, Facts.ContentsChange, 0, ExecutionsPerCommand) + Overflow);
   }
   return Entry + Release;
 }

@@ -64,9 +64,10 @@ private:
   std::vector<Block> Blocks_;
 };
 
-// The platform mailboxes the host found, as the trace shows them: for every header it read with the
-// signature, its lock bytes; for every result-area offset it was told, the block of list 0.
-WritePlaces PlatformWritePlaces(const sim::Bmc& Bmc);
+// The mailboxes the host found, as the trace shows them: for every header it read with the
+// signature, its lock bytes; for every result-area offset it was told, the block of list 0; with
+// EveryList (adapter runs), the block of every list whose nonzero offset it read after that.
+WritePlaces PlatformWritePlaces(const sim::Bmc& Bmc, bool EveryList = false);
 
 // Every Write FRU Data the host sent goes to an allowed place.
 void CheckHostWrites(const sim::Bmc& Bmc, const WritePlaces& Places);
@@ -77,6 +78,16 @@ void CheckHostWrites(const sim::Bmc& Bmc, const WritePlaces& Places);
 // Requests the BMC answered "busy" are not counted: each one is retried. Taken before the boot,
 // from the FRU devices as the BMC holds them at power-on.
 size_t PlatformRequestBound(const BladeFacts& Facts, sim::Bmc& Bmc);
+// The requests of the pieces a run is made of: the header search (28 bytes in chunks of 16 and 12
+// at eight places), taking the lock (flag and turn read and written, 40 polls, the flag cleared at
+// the time-out), and a list's overflow (the 33rd id, the marker read and written).
+constexpr size_t SearchRequests = 8 * 2;
+constexpr size_t LockRequests = 2 * 2 + 40 * 2 + 2;
+constexpr size_t OverflowRequests = 1 + 2;
+// The requests for the commands of list List of the mailbox in Device (none: no such device), each
+// carried out Executions times; for the most commands a list can hold when the contents change.
+size_t ListRequests(const std::vector<uint8_t>* Device, bool ContentsChange, size_t List,
+                    size_t Executions);
 void CheckRequestCount(const sim::Bmc& Bmc, size_t Bound);
 
 } // namespace fuzz
