@@ -2,9 +2,11 @@
 # A fuzz campaign of a chosen length:
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET] [LIBFUZZER-OPTIONS...]
+#   scripts/fuzz.sh TARGET [SECONDS] [LIBFUZZER-OPTIONS...]
 #
-# Builds the fuzz preset, then fuzzes TARGET (default platform) for SECONDS (default 600) from the
-# seed corpus in the tree, with the dictionary, as one job at low priority. New inputs collect in
+# TARGET is platform, adapter or rewrite (fuzz/TARGET_fuzz.cpp). Builds the fuzz preset, then
+# fuzzes TARGET (default platform) for SECONDS (default 600) from the seed corpus in the tree, with
+# its dictionary, as one job at low priority. New inputs collect in
 # build/fuzz/campaign/TARGET/corpus (the tree's corpus is left alone), inputs that found a fault in
 # build/fuzz/campaign/TARGET/artifacts, libFuzzer's log in build/fuzz/campaign/TARGET/fuzz-0.log.
 # FUZZ_NICE sets its niceness (default 2: behind builds and tests, without starving).
@@ -13,9 +15,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-Seconds="${1:-600}"
-Target="${2:-platform}"
-shift $(($# < 2 ? $# : 2))
+Seconds=600
+Target=platform
+if [[ "${1:-}" =~ ^[a-z]+$ ]]; then
+  Target="$1"
+  shift
+  if [[ "${1:-}" =~ ^[0-9]+$ ]]; then
+    Seconds="$1"
+    shift
+  fi
+else
+  Seconds="${1:-600}"
+  Target="${2:-platform}"
+  shift $(($# < 2 ? $# : 2))
+fi
 
 scripts/install-deps.sh
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
@@ -29,10 +42,15 @@ cp "build/fuzz/fuzz/${Target}_fuzz" "$Work/${Target}_fuzz"
 Seeds="$PWD/fuzz/corpus/$Target"
 Dict="$PWD/fuzz/$Target.dict"
 cd "$Work"
+# A command text fills at most its 256-byte buffer; a blade takes room.
+MaxLen=16384
+if [[ "$Target" == rewrite ]]; then
+  MaxLen=300
+fi
 echo "fuzz: $Target for $Seconds s; log in $Work/fuzz-0.log"
 # A small quarantine still catches a use after free within one boot, and saves page faults.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16}"
 nice -n "${FUZZ_NICE:-2}" "./${Target}_fuzz" -jobs=1 -workers=1 -max_total_time="$Seconds" -dict="$Dict" \
-  -max_len=16384 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+  -max_len="$MaxLen" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
   -artifact_prefix="$PWD/artifacts/" "$@" corpus "$Seeds"
 tail -n 20 fuzz-0.log
