@@ -9,9 +9,6 @@ const sim::PciAddress BridgePositions[8] = {
 
 namespace {
 
-constexpr uint8_t OtherVendorChoice = 3;
-constexpr uint16_t Vendors[] = {0x8086, 0x14E4, 0x10DF};
-
 sim::PciAddress ReadAddress(ByteReader& In) {
   const uint8_t Bus = In.U8();
   const uint8_t Device = In.U8() & 0x1F;
@@ -20,10 +17,6 @@ sim::PciAddress ReadAddress(ByteReader& In) {
 
 void PutAddress(std::vector<uint8_t>& Out, sim::PciAddress A) {
   Out.insert(Out.end(), {A.Bus, A.Device, A.Function});
-}
-
-void PutU16(std::vector<uint8_t>& Out, uint16_t Value) {
-  Out.insert(Out.end(), {static_cast<uint8_t>(Value), static_cast<uint8_t>(Value >> 8)});
 }
 
 bool DecodeAdapterSection(uint8_t Tag, ByteReader& In, AdapterInput& Input) {
@@ -42,10 +35,7 @@ bool DecodeAdapterSection(uint8_t Tag, ByteReader& In, AdapterInput& Input) {
     DeviceSection D;
     D.Bridge = In.U8();
     D.Device = In.U8() & 0x1F;
-    D.VendorChoice = In.U8() % 4;
-    if (D.VendorChoice == OtherVendorChoice) {
-      D.OtherVendor = In.U16();
-    }
+    D.Vendor = ReadVendor(In);
     D.DeviceId = In.U16();
     D.Functions = static_cast<uint8_t>(1 + In.U8() % 8);
     Input.Devices.push_back(D);
@@ -91,10 +81,6 @@ sim::PciAddress BridgeSection::At() const {
   return Position < 8 ? BridgePositions[Position] : Other;
 }
 
-uint16_t DeviceSection::Vendor() const {
-  return VendorChoice == OtherVendorChoice ? OtherVendor : Vendors[VendorChoice % 4];
-}
-
 AdapterInput DecodeAdapter(const uint8_t* Data, size_t Size) {
   AdapterInput Input;
   ByteReader In(Data, Size);
@@ -118,10 +104,8 @@ std::vector<uint8_t> EncodeAdapter(const AdapterInput& Input) {
     Out.push_back(B.SecondaryBus);
   }
   for (const DeviceSection& D : Input.Devices) {
-    Out.insert(Out.end(), {'D', D.Bridge, D.Device, D.VendorChoice});
-    if (D.VendorChoice == OtherVendorChoice) {
-      PutU16(Out, D.OtherVendor);
-    }
+    Out.insert(Out.end(), {'D', D.Bridge, D.Device});
+    PutVendor(Out, D.Vendor);
     PutU16(Out, D.DeviceId);
     Out.push_back(static_cast<uint8_t>(D.Functions - 1));
   }

@@ -43,12 +43,9 @@ struct BridgeSection {
 struct DeviceSection {
   uint8_t Bridge = 0;
   uint8_t Device = 0;
-  uint8_t VendorChoice = 0;
-  uint16_t OtherVendor = 0;
+  VendorPick Vendor;
   uint16_t DeviceId = 0;
   uint8_t Functions = 1;
-
-  uint16_t Vendor() const;
 };
 
 struct ExecuteAnswer {

@@ -18,7 +18,8 @@ constexpr uint16_t PendingMask14E4 = 172, NparRestoreMask = 176, PendingMask8086
                    PendingMask10DF = 212, ClpFailurePause = 276;
 constexpr uint8_t TalBladeData = 0;
 constexpr uint8_t OnBoard = 0, Mez1 = 1, Mez2 = 2, Mez2B = 3, Mez3 = 4;
-constexpr uint8_t Vendor8086 = 0, Vendor14E4 = 1, Vendor10DF = 2, OtherVendor = 3;
+constexpr uint8_t Vendor8086 = VendorPick::Pick8086, Vendor14E4 = VendorPick::Pick14E4,
+                  Vendor10DF = VendorPick::Pick10DF, OtherVendor = VendorPick::PickOther;
 constexpr uint8_t High = 2, WaitEnable = 1;
 
 std::vector<uint8_t> Le32(uint32_t Value) {
@@ -59,7 +60,7 @@ AdapterInput Blade(uint8_t Position, uint8_t Bus, uint8_t Vendor, uint16_t Devic
   In.Blade.VariablePatches.push_back({TalBladeData, ClpFailurePause, {1}});
   In.Blade.VariablePatches.push_back({TalBladeData, MaskField, Le32(Mask)});
   In.Bridges.push_back({Position, {}, Bus});
-  In.Devices.push_back({0, 0, Vendor, 0x1077, DeviceId, Functions});
+  In.Devices.push_back({0, 0, {Vendor, 0x1077}, DeviceId, Functions});
   for (uint8_t F = 0; F < Functions; ++F) {
     In.Starts.push_back({Vendor, {Bus, 0, F}, static_cast<uint8_t>(3 + F)});
   }
@@ -100,7 +101,7 @@ std::vector<Seed> AdapterSeeds() {
   {
     AdapterInput In = Blade(Mez2, 5, Vendor14E4, 0x16A1, 2, 5, PendingMask14E4, 0x3C0);
     In.Bridges.push_back({Mez2B, {}, 6});
-    In.Devices.push_back({1, 0, Vendor14E4, 0, 0x16A1, 2});
+    In.Devices.push_back({1, 0, {Vendor14E4, 0}, 0x16A1, 2});
     In.Starts.push_back({Vendor14E4, {6, 0, 1}, 9});
     Add("14e4-third-and-fourth-ports", In);
   }
@@ -118,7 +119,7 @@ std::vector<Seed> AdapterSeeds() {
   {
     AdapterInput In = Mez8086;
     In.Bridges.push_back({8, {0x00, 0x1C, 0}, 9});
-    In.Devices.push_back({1, 0, Vendor8086, 0, 0x10D3, 1});
+    In.Devices.push_back({1, 0, {Vendor8086, 0}, 0x10D3, 1});
     In.Starts.insert(In.Starts.begin(), {Vendor8086, {9, 0, 0}, 1});
     Add("outside-the-table", In);
   }

@@ -47,14 +47,14 @@ void SetUpTopology(const AdapterInput& Input, sim::PciBus& Pci, AdapterFacts& Fa
   }
   size_t Devices = 0;
   for (const DeviceSection& D : Input.Devices) {
-    if (Buses.empty() || Devices == MostDevices || D.Vendor() == NoVendor) {
+    if (Buses.empty() || Devices == MostDevices || D.Vendor.Id() == NoVendor) {
       continue;
     }
     const uint8_t Bus = Buses[D.Bridge % Buses.size()];
     for (uint8_t F = 0; F < D.Functions; ++F) {
       const sim::PciAddress At(Bus, D.Device, F);
       if (Described.insert(At).second) {
-        Pci.Function(At, D.Vendor(), D.DeviceId);
+        Pci.Function(At, D.Vendor.Id(), D.DeviceId);
       }
     }
     ++Devices;

@@ -28,11 +28,6 @@ namespace {
 constexpr size_t MaxFruBytes = 0x10000;
 constexpr size_t MaxVariableSize = 0x3FF;
 
-void PutU16(std::vector<uint8_t>& Out, uint16_t Value) {
-  Out.push_back(static_cast<uint8_t>(Value));
-  Out.push_back(static_cast<uint8_t>(Value >> 8));
-}
-
 void PutBytes16(std::vector<uint8_t>& Out, const std::vector<uint8_t>& Bytes) {
   PutU16(Out, static_cast<uint16_t>(Bytes.size()));
   Out.insert(Out.end(), Bytes.begin(), Bytes.end());
@@ -63,6 +58,32 @@ std::vector<uint8_t> ByteReader::Bytes(size_t Count) {
   std::vector<uint8_t> Out(Data_ + Position_, Data_ + Position_ + Available);
   Position_ += Available;
   return Out;
+}
+
+void PutU16(std::vector<uint8_t>& Out, uint16_t Value) {
+  Out.push_back(static_cast<uint8_t>(Value));
+  Out.push_back(static_cast<uint8_t>(Value >> 8));
+}
+
+uint16_t VendorPick::Id() const {
+  constexpr uint16_t Vendors[] = {0x8086, 0x14E4, 0x10DF};
+  return Choice % 4 == PickOther ? Other : Vendors[Choice % 4];
+}
+
+VendorPick ReadVendor(ByteReader& In) {
+  VendorPick V;
+  V.Choice = In.U8() % 4;
+  if (V.Choice == VendorPick::PickOther) {
+    V.Other = In.U16();
+  }
+  return V;
+}
+
+void PutVendor(std::vector<uint8_t>& Out, const VendorPick& Vendor) {
+  Out.push_back(static_cast<uint8_t>(Vendor.Choice % 4));
+  if (Vendor.Choice % 4 == VendorPick::PickOther) {
+    PutU16(Out, Vendor.Other);
+  }
 }
 
 uint16_t HeaderOffset(const FruSection& Fru) {

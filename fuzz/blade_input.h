@@ -157,6 +157,21 @@ private:
   size_t Position_ = 0;
 };
 
+// Appends Value little-endian, as ByteReader::U16 reads it.
+void PutU16(std::vector<uint8_t>& Out, uint16_t Value);
+
+// A PCI vendor as an input picks it: a byte (0 0x8086, 1 0x14E4, 2 0x10DF, 3 any other), and for
+// any other the u16 that follows.
+struct VendorPick {
+  static constexpr uint8_t Pick8086 = 0, Pick14E4 = 1, Pick10DF = 2, PickOther = 3;
+  uint8_t Choice = Pick8086;
+  uint16_t Other = 0;
+
+  uint16_t Id() const;
+};
+VendorPick ReadVendor(ByteReader& In);
+void PutVendor(std::vector<uint8_t>& Out, const VendorPick& Vendor);
+
 // Reads the fields of one section whose tag was just read; false when Tag is not a tag of these.
 bool DecodeSection(uint8_t Tag, ByteReader& In, BladeInput& Input);
 BladeInput Decode(const uint8_t* Data, size_t Size);

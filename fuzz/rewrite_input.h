@@ -2,7 +2,7 @@
 // flags, what fails around a platform setting, and the command text.
 //
 //   byte 0      row of the adapter slot table (any value: past the table is refused)
-//   byte 1      vendor: 0 0x8086, 1 0x14E4, 2 0x10DF, 3 the u16 that follows
+//   byte 1      vendor (VendorPick): 0 0x8086, 1 0x14E4, 2 0x10DF, 3 the u16 that follows
 //   u16         device id
 //   byte        CommandFlags on entry
 //   byte        failures, by bit: 0 SystemSetup read, 1 TalBladeData read, 2 SystemSetup write,
@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz/blade_input.h"
 #include "uefi/types.h"
 
 namespace fuzz {
@@ -26,8 +27,7 @@ constexpr size_t CommandBufferSize = 256;
 
 struct RewriteInput {
   uint8_t Row = 0;
-  uint8_t VendorChoice = 0;
-  uint16_t OtherVendor = 0;
+  VendorPick Vendor;
   uint16_t Device = 0;
   uint8_t Flags = 0;
   uint8_t Failures = 0;

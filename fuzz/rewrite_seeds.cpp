@@ -9,15 +9,15 @@ namespace fuzz {
 
 namespace {
 
-constexpr uint8_t Vendor8086 = 0, Vendor14E4 = 1, Vendor10DF = 2, OtherVendor = 3;
+constexpr uint8_t Vendor8086 = VendorPick::Pick8086, Vendor14E4 = VendorPick::Pick14E4,
+                  Vendor10DF = VendorPick::Pick10DF, OtherVendor = VendorPick::PickOther;
 constexpr uint8_t AfterWait = 0x40;
 
 Seed Rewrite(const std::string& Name, uint8_t Row, uint8_t Vendor, uint16_t Device,
              const std::string& Text, uint8_t Flags = 0, uint8_t Failures = 0) {
   RewriteInput In;
   In.Row = Row;
-  In.VendorChoice = Vendor;
-  In.OtherVendor = 0x1077;
+  In.Vendor = {Vendor, 0x1077};
   In.Device = Device;
   In.Flags = Flags;
   In.Failures = Failures;
