@@ -40,6 +40,11 @@ mkdir -p "$Work/corpus" "$Work/artifacts"
 # The campaign runs a copy, so that rebuilding meanwhile does not disturb it.
 cp "build/fuzz/fuzz/${Target}_fuzz" "$Work/${Target}_fuzz"
 Seeds="$PWD/fuzz/corpus/$Target"
+# What past campaigns reached, merged, starts the next one too (when the tree holds it).
+Campaigns=()
+if [[ -d "$PWD/fuzz/campaigns/$Target" ]]; then
+  Campaigns=("$PWD/fuzz/campaigns/$Target")
+fi
 Dict="$PWD/fuzz/$Target.dict"
 cd "$Work"
 # A command text fills at most its 256-byte buffer; a blade takes room.
@@ -52,5 +57,5 @@ echo "fuzz: $Target for $Seconds s; log in $Work/fuzz-0.log"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16}"
 nice -n "${FUZZ_NICE:-2}" "./${Target}_fuzz" -jobs=1 -workers=1 -max_total_time="$Seconds" -dict="$Dict" \
   -max_len="$MaxLen" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
-  -artifact_prefix="$PWD/artifacts/" "$@" corpus "$Seeds"
+  -artifact_prefix="$PWD/artifacts/" "$@" corpus "$Seeds" "${Campaigns[@]}"
 tail -n 20 fuzz-0.log
