@@ -24,10 +24,10 @@ constexpr uint8_t MaxBusyRun = 15;
 constexpr uint32_t AllOnes = 0xFFFFFFFF;
 
 const sim::VariableSpec& Variable(uint8_t Which) {
-  static const sim::VariableSpec* const Specs[] = {
+  static const sim::VariableSpec* const Variables[] = {
       &sim::vars::TalBladeData, &sim::vars::SystemSetup, &sim::vars::ServerSetup,
       &sim::vars::CLPFailureFlag, &sim::vars::ClpCommandFruIdList};
-  return *Specs[Which % 5];
+  return *Variables[Which % 5];
 }
 
 EFI_STATUS Status(uint8_t Index) {
@@ -70,30 +70,31 @@ void Patch(std::vector<uint8_t>& Target, size_t Offset, const std::vector<uint8_
 
 void SetUpVariables(const BladeInput& Input, sim::VariableStore& Store) {
   for (const VariableSection& V : Input.Variables) {
-    const sim::VariableSpec& Spec = Variable(V.Which);
-    Store.Delete(Spec.Name, Spec.Guid);
+    const sim::VariableSpec& Described = Variable(V.Which);
+    Store.Delete(Described.Name, Described.Guid);
     if (V.Present) {
       std::vector<uint8_t> Data(V.Size, 0);
       Patch(Data, 0, V.Bytes);
-      Store.Create(Spec.Name, Spec.Guid, V.Attributes != 0 ? V.Attributes & 7u : Spec.Attributes,
-                   std::move(Data));
+      Store.Create(Described.Name, Described.Guid,
+                   V.Attributes != 0 ? V.Attributes & 7u : Described.Attributes, std::move(Data));
     }
   }
   for (const BytePatch& P : Input.VariablePatches) {
-    const sim::VariableSpec& Spec = Variable(P.Target);
-    if (std::optional<std::vector<uint8_t>> Data = Store.Value(Spec.Name, Spec.Guid)) {
+    const sim::VariableSpec& Described = Variable(P.Target);
+    if (std::optional<std::vector<uint8_t>> Data = Store.Value(Described.Name, Described.Guid)) {
       Patch(*Data, P.Offset, P.Bytes);
-      Store.Create(Spec.Name, Spec.Guid, Store.Attributes(Spec.Name, Spec.Guid), std::move(*Data));
+      Store.Create(Described.Name, Described.Guid, Store.Attributes(Described.Name, Described.Guid),
+                   std::move(*Data));
     }
   }
   for (const VariableFailure& F : Input.VariableFailures) {
-    const sim::VariableSpec& Spec = Variable(F.Which);
+    const sim::VariableSpec& Described = Variable(F.Which);
     const int Times = F.Times == 0 ? -1 : F.Times;
     const unsigned After = F.From > 1 ? F.From - 1u : 0u; // From 0 and 1: the first call on
     if (F.Write) {
-      Store.FailSet(Spec.Name, Spec.Guid, Status(F.Status), Times, After);
+      Store.FailSet(Described.Name, Described.Guid, Status(F.Status), Times, After);
     } else {
-      Store.FailGet(Spec.Name, Spec.Guid, Status(F.Status), Times, After);
+      Store.FailGet(Described.Name, Described.Guid, Status(F.Status), Times, After);
     }
   }
   for (const AccessFailure& F : Input.AccessFailures) {

@@ -1,5 +1,5 @@
 // The IPMI network functions, commands and completion codes the simulated BMC answers, numbered
-// as the IPMI specification numbers them (the OEM commands as the blade's BMC defines them).
+// as the IPMI standard numbers them (the OEM commands as the blade's BMC defines them).
 #pragma once
 
 #include "uefi/types.h"

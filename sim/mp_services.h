@@ -2,7 +2,7 @@
 // StartupAllAPs runs the procedure on every enabled AP and, in blocking mode, returns when all have
 // finished; the procedure's MSR accesses reach the registers of the AP that runs it
 // (sim/platform.h). An AP procedure that calls a firmware service is a problem, as the PI
-// specification allows none.
+// standard allows none.
 //
 //   sim::Blade Blade;                      // MP services installed, three APs
 //   Blade.Mp.SetApplicationProcessors(7);  // an eight-thread machine

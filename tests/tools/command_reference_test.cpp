@@ -49,16 +49,16 @@ Outcome RunCommand(const std::string& Text, uint8_t Fill, UINT64 Item29) {
   Blade.Platform.SetCpuTopology(2, 16);
   Blade.Platform.SetInfo(29, Item29);
   Outcome O;
-  for (const auto& [Label, Spec] : Variables) {
-    Blade.Firmware.Variables.Create(Spec->Name, Spec->Guid, Spec->Attributes,
-                                    std::vector<uint8_t>(Spec->Size, Fill));
-    O.Before[Label] = Blade.Firmware.Variables.Value(Spec->Name, Spec->Guid).value();
+  for (const auto& [Label, Described] : Variables) {
+    Blade.Firmware.Variables.Create(Described->Name, Described->Guid, Described->Attributes,
+                                    std::vector<uint8_t>(Described->Size, Fill));
+    O.Before[Label] = Blade.Firmware.Variables.Value(Described->Name, Described->Guid).value();
   }
   EXPECT_EQ(ExecutePlatformCommand(Blade.Bmc.Transport(), Text.c_str(), &O.Status, &O.Flags),
             EFI_SUCCESS)
       << Text;
-  for (const auto& [Label, Spec] : Variables) {
-    O.After[Label] = Blade.Firmware.Variables.Value(Spec->Name, Spec->Guid).value();
+  for (const auto& [Label, Described] : Variables) {
+    O.After[Label] = Blade.Firmware.Variables.Value(Described->Name, Described->Guid).value();
   }
   ResetDriverState();
   return O;
