@@ -5,40 +5,30 @@
 #include "adapter/slot_table.h"
 #include "adapter/vendors.h"
 #include "core/driver_state.h"
+#include "core/pool.h"
 #include "uefi/pci_io.h"
 
 namespace {
 
-// Hands the LocateHandleBuffer array back to the pool on every way out.
-class HandleBuffer {
-public:
-  ~HandleBuffer() {
-    if (Handles != nullptr) {
-      Driver.BootServices->FreePool(Handles);
-    }
-  }
-  EFI_HANDLE* Handles = nullptr;
-  UINTN Count = 0;
-};
-
 // The first PCI I/O handle, in the firmware's order, whose location is Bus:Device.Function on any
 // segment.
 EFI_STATUS FindPciIoHandle(UINTN Bus, UINTN Device, UINTN Function, EFI_HANDLE* Found) {
-  HandleBuffer Buffer;
+  HandedOverBuffer<EFI_HANDLE> Handles;
+  UINTN Count = 0;
   EFI_STATUS Status = Driver.BootServices->LocateHandleBuffer(
-      ByProtocol, GuidPointer(EFI_PCI_IO_PROTOCOL_GUID), nullptr, &Buffer.Count, &Buffer.Handles);
+      ByProtocol, GuidPointer(EFI_PCI_IO_PROTOCOL_GUID), nullptr, &Count, &Handles.Data);
   if (EFI_ERROR(Status)) {
-    Buffer.Handles = nullptr; // nothing was handed over
+    Handles.Data = nullptr; // nothing was handed over
     return Status;
   }
-  for (UINTN I = 0; I < Buffer.Count; ++I) {
+  for (UINTN I = 0; I < Count; ++I) {
     UINTN HandleBus = 0, HandleDevice = 0, HandleFunction = 0;
-    Status = GetPciLocation(Buffer.Handles[I], &HandleBus, &HandleDevice, &HandleFunction);
+    Status = GetPciLocation(Handles.Data[I], &HandleBus, &HandleDevice, &HandleFunction);
     if (EFI_ERROR(Status)) {
       return Status;
     }
     if (HandleBus == Bus && HandleDevice == Device && HandleFunction == Function) {
-      *Found = Buffer.Handles[I];
+      *Found = Handles.Data[I];
       return EFI_SUCCESS;
     }
   }

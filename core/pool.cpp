@@ -39,3 +39,7 @@ void CopyBytes(void* Destination, const void* Source, UINTN Size) {
     D[I] = S[I];
   }
 }
+
+void ReturnToPool(void* Buffer) {
+  Driver.BootServices->FreePool(Buffer);
+}

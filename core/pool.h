@@ -21,5 +21,24 @@ private:
   EFI_STATUS Status_ = EFI_SUCCESS;
 };
 
+// Returns a buffer the firmware allocated from the pool.
+void ReturnToPool(void* Buffer);
+
+// A buffer the firmware allocated and handed over (LocateHandleBuffer, GetStructure), returned to
+// the pool on every way out. A call that failed handed nothing over: its caller sets Data to null.
+template <typename T> class HandedOverBuffer {
+public:
+  HandedOverBuffer() = default;
+  ~HandedOverBuffer() {
+    if (Data != nullptr) {
+      ReturnToPool(Data);
+    }
+  }
+  HandedOverBuffer(const HandedOverBuffer&) = delete;
+  HandedOverBuffer& operator=(const HandedOverBuffer&) = delete;
+
+  T* Data = nullptr;
+};
+
 void ZeroBytes(void* Buffer, UINTN Size);
 void CopyBytes(void* Destination, const void* Source, UINTN Size);

@@ -15,18 +15,6 @@ constexpr UINTN SmbiosSystemInfoType = 1;
 constexpr UINTN SmbiosHandleOffset = 2;
 constexpr UINTN SmbiosUuidOffset = 8;
 
-// Hands the copy from GetStructure back to the pool on every way out.
-class SmbiosCopy {
-public:
-  ~SmbiosCopy() {
-    if (Data != nullptr) {
-      Driver.BootServices->FreePool(Data);
-    }
-  }
-  UINT8* Data = nullptr;
-  UINT16 Size = 0;
-};
-
 } // namespace
 
 void StoreUuidText(const CHAR8* Text, UINT8* BladeData) {
@@ -61,19 +49,20 @@ EFI_STATUS SetSmbiosSystemUuid(const UINT8* Uuid, UINT8 Length) {
   if (EFI_ERROR(Status)) {
     return Status;
   }
-  SmbiosCopy Copy;
-  Status = Smbios->GetStructure(SmbiosSystemInfoType, 1, &Copy.Data, &Copy.Size);
+  HandedOverBuffer<UINT8> Copy;
+  UINT16 Size = 0;
+  Status = Smbios->GetStructure(SmbiosSystemInfoType, 1, &Copy.Data, &Size);
   if (EFI_ERROR(Status)) {
     Copy.Data = nullptr; // nothing was handed over
     return Status;
   }
   // A structure too short to hold the UUID field is not written past its end.
-  if (Copy.Data == nullptr || Copy.Size < SmbiosUuidOffset + Length) {
+  if (Copy.Data == nullptr || Size < SmbiosUuidOffset + Length) {
     return EFI_ABORTED;
   }
   const UINT16 Handle = ReadLe16(Copy.Data + SmbiosHandleOffset);
   CopyBytes(Copy.Data + SmbiosUuidOffset, Uuid, Length);
-  return Smbios->UpdateStructure(Handle, Copy.Data, Copy.Size);
+  return Smbios->UpdateStructure(Handle, Copy.Data, Size);
 }
 
 EFI_STATUS SendUuidToBmc(IPMI_TRANSPORT_PROTOCOL* Ipmi, const UINT8* Uuid, UINT8 Length,
