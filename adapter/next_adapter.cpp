@@ -15,10 +15,9 @@ namespace {
 EFI_STATUS FindPciIoHandle(UINTN Bus, UINTN Device, UINTN Function, EFI_HANDLE* Found) {
   HandedOverBuffer<EFI_HANDLE> Handles;
   UINTN Count = 0;
-  EFI_STATUS Status = Driver.BootServices->LocateHandleBuffer(
-      ByProtocol, GuidPointer(EFI_PCI_IO_PROTOCOL_GUID), nullptr, &Count, &Handles.Data);
+  EFI_STATUS Status = Handles.Received(Driver.BootServices->LocateHandleBuffer(
+      ByProtocol, GuidPointer(EFI_PCI_IO_PROTOCOL_GUID), nullptr, &Count, &Handles.Data));
   if (EFI_ERROR(Status)) {
-    Handles.Data = nullptr; // nothing was handed over
     return Status;
   }
   for (UINTN I = 0; I < Count; ++I) {

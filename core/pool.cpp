@@ -21,7 +21,7 @@ PoolBuffer::PoolBuffer(UINTN Size) {
 
 PoolBuffer::~PoolBuffer() {
   if (Data_ != nullptr) {
-    Driver.BootServices->FreePool(Data_);
+    ReturnToPool(Data_);
   }
 }
 

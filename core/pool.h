@@ -25,7 +25,7 @@ private:
 void ReturnToPool(void* Buffer);
 
 // A buffer the firmware allocated and handed over (LocateHandleBuffer, GetStructure), returned to
-// the pool on every way out. A call that failed handed nothing over: its caller sets Data to null.
+// the pool on every way out. The handing-over call writes Data; its status goes through Received.
 template <typename T> class HandedOverBuffer {
 public:
   HandedOverBuffer() = default;
@@ -36,6 +36,14 @@ public:
   }
   HandedOverBuffer(const HandedOverBuffer&) = delete;
   HandedOverBuffer& operator=(const HandedOverBuffer&) = delete;
+
+  // A call that failed handed nothing over, whatever it left in Data. Returns Status.
+  EFI_STATUS Received(EFI_STATUS Status) {
+    if (EFI_ERROR(Status)) {
+      Data = nullptr;
+    }
+    return Status;
+  }
 
   T* Data = nullptr;
 };

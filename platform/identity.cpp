@@ -51,9 +51,8 @@ EFI_STATUS SetSmbiosSystemUuid(const UINT8* Uuid, UINT8 Length) {
   }
   HandedOverBuffer<UINT8> Copy;
   UINT16 Size = 0;
-  Status = Smbios->GetStructure(SmbiosSystemInfoType, 1, &Copy.Data, &Size);
+  Status = Copy.Received(Smbios->GetStructure(SmbiosSystemInfoType, 1, &Copy.Data, &Size));
   if (EFI_ERROR(Status)) {
-    Copy.Data = nullptr; // nothing was handed over
     return Status;
   }
   // A structure too short to hold the UUID field is not written past its end.
